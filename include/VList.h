@@ -1,0 +1,73 @@
+// A first-in, first-out list of item pointers, and the error records that
+// the library reports in such lists.
+#ifndef VMSG_VLIST_H
+#define VMSG_VLIST_H
+
+#include <VTag.h>
+
+/// One entry of a VList.
+struct VListNode {
+    void* mData;       ///< The item, as handed to add.
+    VListNode* mNext;  ///< Next entry towards the tail.
+};
+
+/// First-in, first-out queue of untyped item pointers with a read cursor.
+/// The list owns its nodes, never its items.
+class VMSG_API VList : public cVlog {
+public:
+    VListNode* mHead;      ///< First entry; null when empty.
+    VListNode* mCurrent;   ///< Read cursor; null past the last entry.
+    VListNode* mTail;      ///< Last entry; null when empty.
+    unsigned short mCount; ///< Number of entries.
+
+    VList();
+    /// Removes every entry; the items are left untouched.
+    ~VList();
+
+    VList(const VList&) = delete;
+    VList& operator=(const VList&) = delete;
+
+    /// Appends @p item at the tail. The cursor moves only if the list was
+    /// empty (onto the new entry).
+    void add(void* item);
+    /// Removes the head entry and returns its item; null when empty. The
+    /// cursor then stands on the new head.
+    void* pull();
+    /// The head item, or null.
+    void* getfirst();
+    /// The item under the cursor, or null past the end.
+    void* get();
+    /// Moves the cursor one entry on; true when it stands on an entry.
+    bool step();
+    /// True when the list has no entries.
+    bool empty();
+};
+
+/// Error codes of the records the library reports.
+enum VErrorCode {
+    ErrUnknownMessage = 1,   ///< Message id not in the dictionary; detail: the id.
+    ErrMissingTag = 3,       ///< A required tag id is missing; detail: the tag id.
+    ErrBufferTooSmall = 5,   ///< Output buffer too small; detail: needed size (16-bit, host order).
+    ErrLengthMismatch = 6,   ///< Serialized size differs from the needed size; no detail.
+    ErrParseFailed = 7,      ///< A received block yields no message; no detail.
+    ErrNullArgument = 10,    ///< A required pointer argument is null; no detail.
+    ErrTagCountMismatch = 11 ///< Copies differ from the tag count; detail: copies - count (16-bit, host order).
+};
+
+/// One error record: a code and an owned copy of its detail bytes.
+class VMSG_API VError {
+public:
+    unsigned short mCode;  ///< The error code.
+    unsigned short mLength; ///< Number of detail bytes.
+    unsigned char* mData;  ///< Owned copy of the detail; null when mLength is 0.
+    VErrorCode mType;      ///< The error code again.
+
+    /// Copies @p length bytes from @p data (not read when @p length is 0).
+    VError(unsigned short code, const void* data, unsigned short length);
+    ~VError();
+
+    VError(const VError&) = delete;
+    VError& operator=(const VError&) = delete;
+};
+
+#endif

@@ -1,0 +1,183 @@
+// Typed tags: the tag-length-value items that messages carry, their wire
+// codec and the factory that creates and clones them.
+#ifndef VMSG_VTAG_H
+#define VMSG_VTAG_H
+
+#include <cVlog.h>
+
+#if defined(__GNUC__)
+#define VMSG_API __attribute__((visibility("default")))
+#else
+#define VMSG_API
+#endif
+
+/// Largest payload a tag holds; longer data is cut to this many bytes.
+#define VTAG_MAX_PAYLOAD 1018
+/// Size of the tag header on the wire: id, type code, 16-bit length.
+#define VTAG_HEADER_SIZE 4
+
+/// One typed tag: an id, a type code and a payload held in wire encoding.
+///
+/// On the wire a tag is: id (1 byte), type code (1 byte), payload length
+/// (2 bytes, big-endian), then the payload. Numbers are stored big-endian
+/// from the moment the tag is built, so writing copies the payload as is.
+/// Tags are created with `new` and deleted through the virtual destructor by
+/// their owner: the application, or the message they were added to.
+class VMSG_API VTag : public cVlog {
+public:
+    /// Type codes; the same numbers are written on the wire.
+    enum VTagType {
+        TagNull = 0,
+        TagString = 1,
+        TagUInt32 = 2,
+        TagUInt16 = 3,
+        TagUInt8 = 4,
+        TagBytes = 5,
+        TagFloat = 6
+    };
+
+    unsigned char mId;      ///< Tag id, chosen by the application.
+    unsigned short mLength; ///< Payload length in bytes, 0 to 1018.
+    VTagType mType;         ///< Type code.
+    unsigned char* mData;   ///< Payload (array new, owned); null until set.
+    VTag* mNext;            ///< Next tag of the owning message's chain; not owned.
+
+    /// Creates a tag without payload. Any type code is accepted.
+    VTag(unsigned char id, VTagType type);
+    /// Releases the payload. Does not follow or release mNext.
+    virtual ~VTag();
+
+    VTag(const VTag&) = delete;
+    VTag& operator=(const VTag&) = delete;
+
+    /// Largest payload length of the object's class (0 for a plain VTag).
+    virtual unsigned int getMaxLength();
+
+    /// Gives the tag a copy of @p size bytes at @p data as payload, cut to
+    /// 1018 bytes. Any earlier payload is released. A null @p data gives an
+    /// empty payload. mData is never null afterwards.
+    void setData(void* data, unsigned short size);
+
+    /// Writes the tag in wire layout to @p out.
+    /// @return mLength + 4, or 0 (nothing written) when @p out is null or
+    ///         @p size is smaller than the whole tag.
+    unsigned short getTag(void* out, unsigned short size) const;
+
+    /// Reads one tag from the @p length bytes at @p in. Never reads beyond
+    /// in + length and never writes the input.
+    /// @param next when not null and the declared length fits the input,
+    ///        receives in + 4 + declared length, also when the type code is
+    ///        unknown or too short for its type (the result is then null).
+    /// @return a new tag owned by the caller, or null when the input is
+    ///         shorter than 4 bytes or than the declared tag, the type code
+    ///         is above 6, or a fixed-size type declares fewer bytes than its
+    ///         size.
+    static VTag* parseTag(void* in, unsigned short length, void** next);
+
+protected:
+    /// Payload = the @p count bytes at @p text followed by a NUL.
+    void setText(const char* text, unsigned short count);
+};
+
+/// A tag without payload (type code 0).
+class VMSG_API VTagNull : public VTag {
+public:
+    explicit VTagNull(unsigned char id);
+    unsigned int getMaxLength() override;
+};
+
+/// A NUL-terminated text of at most 1017 characters (type code 1).
+class VMSG_API VTagString : public VTag {
+public:
+    /// Copies @p text and its NUL. A text of 1018 characters or more is cut
+    /// to 1017, and a NUL is written into the caller's text at index 1017.
+    /// A null @p text gives the empty text.
+    VTagString(unsigned char id, char* text);
+    unsigned int getMaxLength() override;
+
+    /// Copies the text and its NUL (mLength bytes) to @p dst.
+    /// @return mLength, or 0 with nothing written when @p dst is null or
+    ///         @p size is smaller than mLength.
+    /// Copies the first @p count characters at @p text (cut to 1017) and
+    /// adds a NUL; the text need not be terminated and is never written.
+    VTagString(unsigned char id, const char* text, unsigned short count);
+
+    unsigned short getValue(char* dst, unsigned short size) const;
+};
+
+/// An unsigned 32-bit value, or the bit pattern of a float (type code 2).
+class VMSG_API VTagUInt32 : public VTag {
+public:
+    VTagUInt32(unsigned char id, unsigned int value);
+    /// Stores the float's IEEE 754 bit pattern; the type code stays 2.
+    VTagUInt32(unsigned char id, float value);
+    unsigned int getMaxLength() override;
+
+    /// The payload as an unsigned value; 0 without payload.
+    unsigned int getValue() const;
+    /// The float whose bit pattern is the payload; 0.0 without payload.
+    float getFloatValue() const;
+};
+
+/// A 32-bit IEEE 754 float (type code 6).
+class VMSG_API VTagFloat : public VTagUInt32 {
+public:
+    VTagFloat(unsigned char id, float value);
+};
+
+/// An unsigned 16-bit value (type code 3).
+class VMSG_API VTagUInt16 : public VTag {
+public:
+    VTagUInt16(unsigned char id, unsigned short value);
+    unsigned int getMaxLength() override;
+    /// The value; 0 without payload.
+    unsigned short getValue() const;
+};
+
+/// An unsigned 8-bit value (type code 4).
+class VMSG_API VTagUInt8 : public VTag {
+public:
+    VTagUInt8(unsigned char id, unsigned char value);
+    unsigned int getMaxLength() override;
+    /// The value; 0 without payload.
+    unsigned char getValue() const;
+};
+
+/// Raw bytes, at most 1018 (type code 5).
+class VMSG_API VTagBytes : public VTag {
+public:
+    /// Copies the first @p size bytes at @p data, cut to 1018.
+    VTagBytes(unsigned char id, void* data, unsigned short size);
+    unsigned int getMaxLength() override;
+
+    /// Copies the mLength payload bytes to @p dst.
+    /// @return mLength, or 0 with nothing written when @p dst is null or
+    ///         @p size is smaller than mLength.
+    unsigned short getValue(void* dst, unsigned short size) const;
+};
+
+/// Creates tags from native values and clones tags. Every tag returned is
+/// new, unlinked, and owned by the caller.
+class VMSG_API VTagFactory {
+public:
+    /// A VTagNull.
+    static VTag* createVTag(unsigned char id);
+    /// A VTagString; the caller's text may be cut in place.
+    static VTag* createVTag(unsigned char id, char* text);
+    /// A VTagUInt32.
+    static VTag* createVTag(unsigned char id, unsigned int value);
+    /// A VTagUInt32 built from the float (code 2) when @p asUInt32 is true,
+    /// otherwise a VTagFloat (code 6).
+    static VTag* createVTag(unsigned char id, float value, bool asUInt32);
+    /// A VTagUInt16.
+    static VTag* createVTag(unsigned char id, unsigned short value);
+    /// A VTagUInt8.
+    static VTag* createVTag(unsigned char id, unsigned char value);
+    /// A VTagBytes.
+    static VTag* createVTag(unsigned char id, void* data, unsigned short size);
+    /// A copy of @p source with the same id, type code and payload bytes,
+    /// chosen by its mType; null for a null source or a type code above 6.
+    static VTag* createVTag(VTag* source);
+};
+
+#endif

@@ -1,0 +1,125 @@
+// The protocol endpoint: checks messages against the dictionary and queues
+// them in both directions.
+#include <Carrow.h>
+
+#include "endpoint/ErrorList.h"
+#include "logging/Categories.h"
+
+#include <memory>
+
+namespace {
+
+constexpr unsigned char kConsumedTagId = 255;
+
+void deleteQueuedMessages(VList& queue)
+{
+    while (void* item = queue.pull())
+        delete static_cast<VMsg*>(item);
+}
+
+} // namespace
+
+Carrow::Carrow(const CarrowDictDef* dict) : cVlog(vmsg::log::kCarrow), mDict(dict) {}
+
+Carrow::~Carrow()
+{
+    // The endpoint owns every message still waiting in its queues.
+    deleteQueuedMessages(mIncoming);
+    deleteQueuedMessages(mOutgoing);
+}
+
+VList* Carrow::checkMessage(VMsg* msg)
+{
+    if (!msg)
+        return vmsg::errorList(ErrNullArgument);
+    if (!findMsgDef(msg->mId))
+        return vmsg::errorList(ErrUnknownMessage, &msg->mId, 1);
+    // Walk the tags as a reader would; only the low 8 bits of the count
+    // bound the walk. The cursor is left past the last tag.
+    const unsigned walk = msg->mTagCount & 0xFFu;
+    if (walk) {
+        msg->gotoFirst();
+        for (unsigned i = 0; i < walk && msg->getTag(); ++i) {
+        }
+    }
+    return nullptr;
+}
+
+VList* Carrow::sendMessage(VMsg* msg)
+{
+    if (VList* errors = checkMessage(msg))
+        return errors;
+    mOutgoing.add(msg);
+    return nullptr;
+}
+
+bool Carrow::bytesOutReady()
+{
+    // The 16-bit entry count wraps; the head pointer does not.
+    return !mOutgoing.empty();
+}
+
+VList* Carrow::bytesOut(unsigned char* out, unsigned short* length)
+{
+    if (!length)
+        return vmsg::errorList(ErrNullArgument);
+    auto* msg = static_cast<VMsg*>(mOutgoing.getfirst());
+    if (!msg) {
+        *length = 0;
+        return nullptr;
+    }
+    const unsigned short needed = static_cast<unsigned short>(msg->mLength + 2u);
+    if (!out || *length < needed)
+        return vmsg::errorList(ErrBufferTooSmall, &needed, sizeof needed);
+    const unsigned short written = msg->getMsg(out, *length);
+    // Prepare the report before the message goes, so that running out of
+    // memory cannot lose both the message and the error.
+    vmsg::ErrorListPtr errors(written == needed ? nullptr : vmsg::errorList(ErrLengthMismatch));
+    mOutgoing.pull();
+    delete msg;
+    if (!errors)
+        *length = written;
+    return errors.release();
+}
+
+VList* Carrow::bytesIn(const unsigned char* in, unsigned short length)
+{
+    std::unique_ptr<VMsg> msg(VMsg::parseMsg(in, length));
+    if (!msg)
+        return vmsg::errorList(ErrParseFailed);
+    if (VList* errors = checkMessage(msg.get()))
+        return errors;
+    mIncoming.add(msg.get());
+    msg.release();
+    return nullptr;
+}
+
+VMsg* Carrow::getMessage()
+{
+    return static_cast<VMsg*>(mIncoming.pull());
+}
+
+VList* Carrow::checkMessageTags(const CarrowMsgDef* def, unsigned char* ids, unsigned char count)
+{
+    if (!def)
+        return vmsg::errorList(ErrNullArgument);
+    if (!ids)
+        count = 0;
+    vmsg::ErrorListPtr errors(new VList());
+    for (unsigned r = 0; r < def->mRequiredCount; ++r) {
+        const unsigned char required = def->mRequiredTags[r];
+        bool found = false;
+        for (unsigned i = 0; i < count && !found; ++i) {
+            if (ids[i] == required) {
+                // Consumed: each present id satisfies one requirement only.
+                ids[i] = kConsumedTagId;
+                found = true;
+            }
+        }
+        if (!found)
+            vmsg::addError(*errors, ErrMissingTag, &required, 1);
+    }
+    if (errors->empty())
+        return nullptr;
+    return errors.release();
+}

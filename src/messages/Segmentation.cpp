@@ -1,0 +1,125 @@
+// Splitting a message into frame-sized segments, and joining segments.
+#include <VMsg.h>
+
+namespace {
+
+constexpr unsigned char kSegmentFlagsMask = static_cast<unsigned char>(~VMSG_MORE_SEGMENTS);
+
+// Puts back the tags that a failed segmentation had moved: the segments'
+// tags in order, then what was still in the parent, and drops the segments.
+void undoSegmentation(VMsg& parent)
+{
+    VTag* head = nullptr;
+    VTag** link = &head;
+    for (VMsg* segment = parent.mFirstSegment; segment; segment = segment->mNextSegment) {
+        *link = segment->mFirstTag;
+        while (*link)
+            link = &(*link)->mNext;
+        segment->mFirstTag = nullptr;
+        segment->mCurrentTag = nullptr;
+    }
+    *link = parent.mFirstTag;
+    parent.mFirstTag = head;
+    while (VMsg* segment = parent.mFirstSegment) {
+        parent.mFirstSegment = segment->mNextSegment;
+        delete segment;
+    }
+    parent.mCurrentSegment = nullptr;
+}
+
+VMsg* newSegment(const VMsg& parent)
+{
+    VMsg* segment = new VMsg(parent.mId);
+    segment->mFlags = parent.mFlags & kSegmentFlagsMask;
+    return segment;
+}
+
+} // namespace
+
+VMsg* VMsg::segmentMessage(int frameSize)
+{
+    // The tags already live in the existing segments; starting again would
+    // orphan that chain.
+    if (mFirstSegment) {
+        mCurrentSegment = mFirstSegment;
+        return mFirstSegment;
+    }
+    mFirstSegment = newSegment(*this);
+    // The cursor tag is about to move into a segment.
+    mCurrentTag = nullptr;
+    VMsg* current = mFirstSegment;
+    try {
+        debug("Segmenting %d tags for %d bytes", mTagCount, frameSize);
+        if (mFirstTag) {
+            int running = 2;
+            while (VTag* tag = mFirstTag) {
+                const int wire = static_cast<unsigned short>(tag->mLength + VTAG_HEADER_SIZE);
+                debug("Is %d+%d < %d", wire, running, frameSize);
+                running += wire;
+                if (running < frameSize) {
+                    mFirstTag = tag->mNext;
+                    current->addTag(tag);
+                    debug("Adding Tag to segment");
+                    continue;
+                }
+                // A tag that reaches the frame size on its own still gets a
+                // segment: tags are never split.
+                debug("Create new segment");
+                VMsg* next = newSegment(*this);
+                current->setLastSegment(false);
+                current->mNextSegment = next;
+                current = next;
+                mFirstTag = tag->mNext;
+                current->addTag(tag);
+                running = 2 + wire;
+            }
+            debug("We're fresh out of tags");
+        }
+    } catch (...) {
+        undoSegmentation(*this);
+        throw;
+    }
+    current->setLastSegment(true);
+    mCurrentSegment = mFirstSegment;
+    return mFirstSegment;
+}
+
+VMsg* VMsg::resetSegment()
+{
+    mCurrentSegment = mFirstSegment;
+    return mCurrentSegment;
+}
+
+VMsg* VMsg::getNextSegment()
+{
+    VMsg* segment = mCurrentSegment;
+    if (segment)
+        mCurrentSegment = segment->mNextSegment;
+    return segment;
+}
+
+void VMsg::setLastSegment(bool last)
+{
+    if (last)
+        mFlags &= kSegmentFlagsMask;
+    else
+        mFlags |= VMSG_MORE_SEGMENTS;
+}
+
+bool VMsg::isLastSegment()
+{
+    return (mFlags & VMSG_MORE_SEGMENTS) == 0;
+}
+
+void VMsg::addSegment(VMsg* other)
+{
+    if (!other || other == this)
+        return;
+    // addTag appends at the end; after the first tag the cursor stays on
+    // the last one, so the join is linear in the tags moved.
+    while (VTag* tag = other->mFirstTag) {
+        other->mFirstTag = tag->mNext;
+        addTag(tag);
+    }
+    other->mCurrentTag = nullptr;
+}

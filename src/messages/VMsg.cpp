@@ -1,0 +1,82 @@
+// The message container: construction, destruction, the tag chain and its
+// single cursor.
+#include <VMsg.h>
+
+#include "logging/Categories.h"
+
+VMsg::VMsg(unsigned char id)
+    : cVlog(vmsg::log::kVMsg),
+      mId(id),
+      mFlags(0),
+      mLength(0),
+      mFirstTag(nullptr),
+      mCurrentTag(nullptr),
+      mTagCount(0),
+      mFirstSegment(nullptr),
+      mCurrentSegment(nullptr),
+      mNextSegment(nullptr)
+{
+    debug("VMsg() - %p", static_cast<void*>(this));
+}
+
+VMsg::~VMsg()
+{
+    debug("~VMsg() - %p", static_cast<void*>(this));
+    // Each segment destroys its own segments and tags in turn.
+    while (VMsg* segment = mFirstSegment) {
+        mFirstSegment = segment->mNextSegment;
+        delete segment;
+    }
+    VTag* tag = mFirstTag;
+    while (tag) {
+        VTag* next = tag->mNext;
+        delete tag;
+        tag = next;
+    }
+}
+
+unsigned short VMsg::addTag(VTag* tag)
+{
+    if (!tag)
+        return mTagCount;
+    // Normally the cursor is on the last tag and this loop does not run. When
+    // a walk left it elsewhere the new tag still goes to the end, so no tag
+    // drops out of the chain that the counts describe.
+    VTag* last = mCurrentTag ? mCurrentTag : mFirstTag;
+    while (last && last->mNext)
+        last = last->mNext;
+    if (last)
+        last->mNext = tag;
+    else
+        mFirstTag = tag;
+    tag->mNext = nullptr;
+    mCurrentTag = tag;
+    ++mTagCount;
+    mLength = static_cast<unsigned short>(mLength + tag->mLength + VTAG_HEADER_SIZE);
+    return mTagCount;
+}
+
+VTag* VMsg::gotoFirst()
+{
+    mCurrentTag = mFirstTag;
+    return mCurrentTag;
+}
+
+VTag* VMsg::getTag()
+{
+    VTag* tag = mCurrentTag;
+    if (tag)
+        mCurrentTag = tag->mNext;
+    return tag;
+}
+
+VTag* VMsg::gotoLast()
+{
+    if (!mFirstTag)
+        return nullptr;
+    VTag* last = mFirstTag;
+    while (last->mNext)
+        last = last->mNext;
+    mCurrentTag = last;
+    return last;
+}

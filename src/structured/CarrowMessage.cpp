@@ -1,0 +1,116 @@
+// The structured view: copies of a message's tags grouped into plain tags
+// and objects opened by meta tags.
+#include <CarrowMessage.h>
+
+#include "endpoint/ErrorList.h"
+#include "logging/Categories.h"
+
+#include <log4cpp/Category.hh>
+
+#include <memory>
+
+VList* CarrowMessage::mLastErrors = nullptr;
+
+CarrowObject::CarrowObject(VTag* metaTag)
+    : cVlog(vmsg::log::kCarrowObject), mId(metaTag ? metaTag->mId : 0), mMetaTag(metaTag)
+{
+}
+
+CarrowObject::~CarrowObject()
+{
+    delete mMetaTag;
+    for (VTag* tag : mTags)
+        delete tag;
+}
+
+CarrowMessage::CarrowMessage(unsigned char id) : cVlog(vmsg::log::kCarrowMessage), mId(id) {}
+
+CarrowMessage::~CarrowMessage()
+{
+    for (VTag* tag : mTags)
+        delete tag;
+    for (CarrowObject* object : mObjects)
+        delete object;
+}
+
+void CarrowMessage::clearVTagVect(std::vector<VTag*>* tags)
+{
+    if (!tags)
+        return;
+    while (!tags->empty()) {
+        delete tags->back();
+        tags->pop_back();
+        cVlog::getLog(vmsg::log::kCarrowMessage).debug("removed tag\n");
+    }
+}
+
+namespace {
+
+// Copies made so far; deleted (with their log lines) unless handed over.
+struct TagCopies {
+    std::vector<VTag*> tags;
+    ~TagCopies() { CarrowMessage::clearVTagVect(&tags); }
+};
+
+void replaceLastErrors(VList* errors)
+{
+    vmsg::deleteErrorList(CarrowMessage::mLastErrors);
+    CarrowMessage::mLastErrors = errors;
+}
+
+// Sorts the copies into @p result, which takes each one over as it is placed.
+void groupTags(const CarrowDictDef* dict, std::vector<VTag*>& copies, CarrowMessage& result)
+{
+    CarrowObject* current = nullptr;
+    for (VTag*& copy : copies) {
+        if (Carrow::isMeta(dict, copy->mId)) {
+            // The slot comes first, so that no allocation can fail between
+            // the object taking the copy and the result taking the object.
+            result.mObjects.push_back(nullptr);
+            current = new CarrowObject(copy);
+            result.mObjects.back() = current;
+        } else if (current) {
+            current->mTags.push_back(copy);
+        } else {
+            result.mTags.push_back(copy);
+        }
+        copy = nullptr;
+    }
+    copies.clear();
+}
+
+} // namespace
+
+CarrowMessage* CarrowMessage::parseVMsg(const CarrowDictDef* dict, VMsg* msg)
+{
+    replaceLastErrors(nullptr);
+    if (!dict || !msg) {
+        replaceLastErrors(vmsg::errorList(ErrNullArgument));
+        cVlog::getLog(vmsg::log::kCarrowMessage)
+            .warn("parseVMsg(): null pointer - dict: %p vmsg: %p", static_cast<const void*>(dict),
+                  static_cast<void*>(msg));
+        return nullptr;
+    }
+    std::unique_ptr<CarrowMessage> result(new CarrowMessage(msg->mId));
+    const unsigned short declared = msg->mTagCount;
+    TagCopies copies;
+    msg->gotoFirst();
+    while (VTag* tag = msg->getTag()) {
+        // The slot comes first, so that a copy is never held outside it.
+        copies.tags.push_back(nullptr);
+        if (VTag* copy = VTagFactory::createVTag(tag))
+            copies.tags.back() = copy;
+        else
+            copies.tags.pop_back();
+    }
+    const std::size_t made = copies.tags.size();
+    if (made != declared) {
+        cVlog::getLog(vmsg::log::kCarrowMessage)
+            .warn("parseVMsg(): tagcount: %d size: %d", static_cast<int>(declared), static_cast<int>(made));
+        const auto difference = static_cast<unsigned short>(made - declared);
+        replaceLastErrors(vmsg::errorList(ErrTagCountMismatch, &difference, sizeof difference));
+        return nullptr; // the copies and the empty result are released on the way out
+    }
+    groupTags(dict, copies.tags, *result);
+    return result.release();
+}

@@ -1,0 +1,44 @@
+// cVlog: a named logger that library objects derive from.
+//
+// Construction only keeps the name pointer; the log4cpp category is looked
+// up the first time an object writes a line and then cached in the object,
+// so a disabled debug line costs a pointer load and a level check.
+#ifndef CVLOG_H
+#define CVLOG_H
+
+#if defined(__GNUC__)
+#define VLOG_API __attribute__((visibility("default")))
+#else
+#define VLOG_API
+#endif
+
+namespace log4cpp {
+class Category;
+}
+
+/// Base class that gives an object a log4cpp category, chosen by name.
+class VLOG_API cVlog {
+public:
+    /// Keeps @p name (not copied: pass a string that outlives the object,
+    /// normally a literal). Does not touch log4cpp.
+    explicit cVlog(const char* name) : mLogName(name), mLogCategory(nullptr) {}
+
+    /// Writes one printf-style line at debug level to the object's category.
+    /// Does nothing (and formats nothing) unless the category has debug on.
+    void debug(const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+
+    /// The log4cpp category called @p name, created by log4cpp if needed.
+    static log4cpp::Category& getLog(const char* name);
+
+private:
+    log4cpp::Category* category();
+
+    const char* mLogName;
+    log4cpp::Category* mLogCategory;
+};
+
+#endif
