@@ -62,7 +62,8 @@ public:
     unsigned char* mData;  ///< Owned copy of the detail; null when mLength is 0.
     VErrorCode mType;      ///< The error code again.
 
-    /// Copies @p length bytes from @p data (not read when @p length is 0).
+    /// Copies @p length bytes from @p data (not read when @p length is 0;
+    /// a null @p data gives zero bytes).
     VError(unsigned short code, const void* data, unsigned short length);
     ~VError();
 

@@ -72,9 +72,13 @@ VList* Carrow::bytesOut(unsigned char* out, unsigned short* length)
     if (!out || *length < needed)
         return vmsg::errorList(ErrBufferTooSmall, &needed, sizeof needed);
     const unsigned short written = msg->getMsg(out, *length);
+    // getMsg writes at least the 2 header bytes or returns 0. The needed
+    // size is 16-bit and wraps to 0 for a payload of 65534 bytes, so a
+    // refused message must not pass for a sent one of size 0.
+    const bool sent = written != 0 && written == needed;
     // Prepare the report before the message goes, so that running out of
     // memory cannot lose both the message and the error.
-    vmsg::ErrorListPtr errors(written == needed ? nullptr : vmsg::errorList(ErrLengthMismatch));
+    vmsg::ErrorListPtr errors(sent ? nullptr : vmsg::errorList(ErrLengthMismatch));
     mOutgoing.pull();
     delete msg;
     if (!errors)

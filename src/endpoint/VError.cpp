@@ -7,8 +7,10 @@ VError::VError(unsigned short code, const void* data, unsigned short length)
     : mCode(code), mLength(length), mData(nullptr), mType(static_cast<VErrorCode>(code))
 {
     if (length) {
-        mData = new unsigned char[length];
-        std::memcpy(mData, data, length);
+        // A missing detail reads as zero bytes rather than through null.
+        mData = new unsigned char[length]();
+        if (data)
+            std::memcpy(mData, data, length);
     }
 }
 
