@@ -178,6 +178,11 @@ TEST(Error, OwnsCopyOfDetailAndNoneWithoutLength)
     VError withNull(ErrNullArgument, nullptr, 0);
     EXPECT_EQ(withPointer.mData, nullptr);
     EXPECT_EQ(withNull.mData, nullptr);
+
+    // A length without a detail pointer gives zeroed bytes, not a read of null.
+    VError missingDetail(ErrBufferTooSmall, nullptr, 2);
+    ASSERT_NE(missingDetail.mData, nullptr);
+    EXPECT_EQ(Bytes(missingDetail.mData, missingDetail.mData + 2), (Bytes{0, 0}));
 }
 
 // ---- Dictionary -----------------------------------------------------------
