@@ -1,0 +1,371 @@
+// Splitting a message into frame-sized segments and joining them again.
+#include <VMsg.h>
+
+#include "LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// A raw-bytes tag: @p size payload bytes, size + 4 on the wire.
+VTag* bytesTag(unsigned char id, unsigned short size)
+{
+    Bytes data(size, id);
+    return new VTagBytes(id, data.data(), size);
+}
+
+// A message with raw-bytes tags of the given payload sizes, with ids
+// counting up from @p firstId.
+std::unique_ptr<VMsg> messageOf(const std::vector<unsigned short>& sizes, unsigned char flags = 0,
+                                unsigned char firstId = 1, unsigned char msgId = 0x42)
+{
+    auto msg = std::make_unique<VMsg>(msgId);
+    msg->mFlags = flags;
+    for (unsigned short size : sizes)
+        msg->addTag(bytesTag(firstId++, size));
+    return msg;
+}
+
+std::vector<VMsg*> segmentsOf(const VMsg& parent)
+{
+    std::vector<VMsg*> segments;
+    for (VMsg* s = parent.mFirstSegment; s; s = s->mNextSegment)
+        segments.push_back(s);
+    return segments;
+}
+
+std::vector<int> idsOf(const VMsg& msg)
+{
+    std::vector<int> ids;
+    for (const VTag* t = msg.mFirstTag; t; t = t->mNext)
+        ids.push_back(t->mId);
+    return ids;
+}
+
+std::string pointer(const void* p)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%p", p);
+    return text;
+}
+
+// getMsg into a heap block of exactly 2 + mLength bytes (ASan watches its end).
+Bytes writeExact(VMsg& msg)
+{
+    const std::size_t size = 2u + msg.mLength;
+    std::unique_ptr<unsigned char[]> block(new unsigned char[size]);
+    EXPECT_EQ(msg.getMsg(block.get(), static_cast<unsigned short>(size)), size);
+    return Bytes(block.get(), block.get() + size);
+}
+
+std::unique_ptr<VMsg> parseExact(const Bytes& bytes)
+{
+    std::unique_ptr<unsigned char[]> block(new unsigned char[bytes.size()]);
+    std::memcpy(block.get(), bytes.data(), bytes.size());
+    const auto size = static_cast<unsigned short>(bytes.size());
+    return std::unique_ptr<VMsg>(VMsg::parseMsg(block.get(), size));
+}
+
+TEST(SegmentMessage, ThreeTagsInto32ByteFramesLogEachDecision)
+{
+    auto parent = messageOf({10, 10, 10});
+    LogCapture log("VMsg");
+    VMsg* first = parent->segmentMessage(32);
+    const std::vector<VMsg*> segments = segmentsOf(*parent);
+    ASSERT_EQ(segments.size(), 2u);
+    EXPECT_EQ(first, segments[0]);
+
+    // Each new segment's constructor line follows the decision that made it.
+    const std::vector<std::string> expected = {
+        "VMsg() - " + pointer(segments[0]),
+        "Segmenting 3 tags for 32 bytes",
+        "Is 14+2 < 32",
+        "Adding Tag to segment",
+        "Is 14+16 < 32",
+        "Adding Tag to segment",
+        "Is 14+30 < 32",
+        "Create new segment",
+        "VMsg() - " + pointer(segments[1]),
+        "We're fresh out of tags",
+    };
+    EXPECT_EQ(log.lines(), expected);
+    for (log4cpp::Priority::Value priority : log.priorities())
+        EXPECT_EQ(priority, log4cpp::Priority::DEBUG);
+    EXPECT_EQ(writeExact(*segments[0]).size(), 30u);
+    EXPECT_EQ(writeExact(*segments[1]).size(), 16u);
+
+    // The walk starts on the first segment and stays at null once past the end.
+    EXPECT_EQ(parent->getNextSegment(), segments[0]);
+    EXPECT_EQ(parent->getNextSegment(), segments[1]);
+    EXPECT_EQ(parent->getNextSegment(), nullptr);
+    EXPECT_EQ(parent->getNextSegment(), nullptr);
+    EXPECT_EQ(parent->resetSegment(), segments[0]);
+    EXPECT_EQ(parent->getNextSegment(), segments[0]);
+
+    // The parent logs its own end before its segments end.
+    const std::vector<std::string> ends = {"~VMsg() - " + pointer(parent.get()),
+                                           "~VMsg() - " + pointer(segments[0]),
+                                           "~VMsg() - " + pointer(segments[1])};
+    log.clear();
+    parent.reset();
+    EXPECT_EQ(log.lines(), ends);
+}
+
+TEST(SegmentMessage, MessageWithoutTagsGivesOneEmptyLastSegment)
+{
+    VMsg parent(9);
+    parent.mFlags = 0x85;
+    EXPECT_EQ(parent.resetSegment(), nullptr);
+    EXPECT_EQ(parent.getNextSegment(), nullptr);
+    LogCapture log("VMsg");
+    VMsg* first = parent.segmentMessage(32);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"VMsg() - " + pointer(first),
+                                                     "Segmenting 0 tags for 32 bytes"}));
+    EXPECT_EQ(first->mFirstTag, nullptr);
+    EXPECT_EQ(first->mNextSegment, nullptr);
+    EXPECT_EQ(first->mId, 9);
+    EXPECT_EQ(first->mFlags, 0x05);
+}
+
+struct FrameCase {
+    const char* name;
+    int frame;
+    std::vector<unsigned short> payloads;
+    std::vector<std::size_t> tagsPerSegment;
+};
+
+const FrameCase kFrameCases[] = {
+    {"FrameZero", 0, {1, 2}, {0, 1, 1}},
+    {"FrameNegative", -3, {1}, {0, 1}},
+    {"FrameSixHoldsNoTagBesideHeader", 6, {0, 0}, {0, 1, 1}},
+    {"FrameSevenHoldsOneEmptyTag", 7, {0, 0, 0}, {1, 1, 1}},
+    {"FirstTagReachingFrameLeavesFirstSegmentEmpty", 20, {14, 1}, {0, 1, 1}},
+    {"ThreeTagsInto32ByteFrames", 32, {10, 10, 10}, {2, 1}},
+    {"WholeMessageExactlyFrameSizeSplits", 44, {10, 10, 10}, {2, 1}},
+    {"WholeMessageBelowFrameStaysWhole", 45, {10, 10, 10}, {3}},
+    {"SegmentOpenedByTagCountsItsHeader", 30, {10, 10, 10}, {1, 1, 1}},
+    {"LargeTagBetweenSmallOnesGoesAlone", 40, {5, 100, 5, 5}, {1, 1, 2}},
+    {"Frame1025TakesLargestTags", 1025, {1018, 1018, 5, 1000}, {1, 1, 2}},
+};
+
+class SegmentFrameSize : public ::testing::TestWithParam<FrameCase> {};
+
+// Bits 0-6 of the parent's flags (here 0x05) go to every segment; bit 7 marks
+// all but the last. Tags keep their order, and a segment holding more than
+// one tag stays strictly below the frame size.
+TEST_P(SegmentFrameSize, SplitsTagsInOrderBelowFrame)
+{
+    const FrameCase& c = GetParam();
+    auto parent = messageOf(c.payloads, 0x85);
+    const unsigned short count = parent->mTagCount;
+    const unsigned short length = parent->mLength;
+    EXPECT_EQ(parent->segmentMessage(c.frame), parent->mFirstSegment);
+
+    const std::vector<VMsg*> segments = segmentsOf(*parent);
+    std::vector<std::size_t> perSegment;
+    std::vector<int> ids;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        SCOPED_TRACE(i);
+        VMsg& s = *segments[i];
+        const std::vector<int> own = idsOf(s);
+        perSegment.push_back(own.size());
+        ids.insert(ids.end(), own.begin(), own.end());
+        EXPECT_EQ(s.mId, parent->mId);
+        EXPECT_EQ(s.mFlags, i + 1 < segments.size() ? 0x85 : 0x05);
+        VTag* cursor = s.mCurrentTag;
+        EXPECT_EQ(cursor, s.gotoLast());
+        const Bytes block = writeExact(s);
+        if (own.size() > 1) {
+            EXPECT_LT(block.size(), static_cast<std::size_t>(c.frame));
+        }
+    }
+    EXPECT_EQ(perSegment, c.tagsPerSegment);
+    std::vector<int> expectedIds(c.payloads.size());
+    for (std::size_t i = 0; i < expectedIds.size(); ++i)
+        expectedIds[i] = static_cast<int>(i + 1);
+    EXPECT_EQ(ids, expectedIds);
+
+    EXPECT_EQ(parent->mFirstTag, nullptr);
+    EXPECT_EQ(parent->mTagCount, count);
+    EXPECT_EQ(parent->mLength, length);
+    EXPECT_EQ(parent->mFlags, 0x85);
+    if (length <= VMSG_MAX_PAYLOAD) { // the emptied parent writes its header only
+        Bytes block(2u + length);
+        EXPECT_EQ(parent->getMsg(block.data(), static_cast<unsigned short>(block.size())), 2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SegmentFrames, SegmentFrameSize, ::testing::ValuesIn(kFrameCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The cursor stood on a tag that now belongs to a segment: a later addTag on
+// the parent must not link into the segment's chain.
+TEST(SegmentMessage, ParentCursorIsClearedSoNewTagsStayInParent)
+{
+    auto parent = messageOf({10, 10, 10});
+    ASSERT_NE(parent->mCurrentTag, nullptr);
+    parent->segmentMessage(32);
+    EXPECT_EQ(parent->mCurrentTag, nullptr);
+
+    VTag* extra = new VTagUInt8(9, (unsigned char)9);
+    EXPECT_EQ(parent->addTag(extra), 4);
+    EXPECT_EQ(parent->mFirstTag, extra);
+    const std::vector<VMsg*> segments = segmentsOf(*parent);
+    ASSERT_EQ(segments.size(), 2u);
+    EXPECT_EQ(idsOf(*segments[0]), (std::vector<int>{1, 2}));
+    EXPECT_EQ(idsOf(*segments[1]), (std::vector<int>{3}));
+}
+
+TEST(SegmentMessage, SecondCallKeepsExistingSegmentsAndRewindsCursor)
+{
+    auto parent = messageOf({10, 10, 10});
+    VMsg* first = parent->segmentMessage(32);
+    const std::vector<VMsg*> before = segmentsOf(*parent);
+    while (parent->getNextSegment()) {
+    }
+    EXPECT_EQ(parent->segmentMessage(1000), first);
+    EXPECT_EQ(parent->mCurrentSegment, first);
+    EXPECT_EQ(segmentsOf(*parent), before);
+    EXPECT_EQ(idsOf(*before[0]), (std::vector<int>{1, 2}));
+    EXPECT_EQ(idsOf(*before[1]), (std::vector<int>{3}));
+}
+
+TEST(SegmentFlags, LastSegmentMarkTouchesOnlyBitSeven)
+{
+    EXPECT_TRUE(VMsg(1).isLastSegment());
+    auto msg = parseExact({0x11, 0x05});
+    ASSERT_TRUE(msg);
+    EXPECT_TRUE(msg->isLastSegment());
+    msg->setLastSegment(false);
+    EXPECT_EQ(msg->mFlags, 0x85);
+    EXPECT_FALSE(msg->isLastSegment());
+    msg->setLastSegment(true);
+    EXPECT_EQ(msg->mFlags, 0x05);
+    EXPECT_TRUE(msg->isLastSegment());
+}
+
+// Ids and flags are the caller's business: a donor with another id joins all
+// the same, and neither header changes.
+TEST(SegmentJoin, MovesDonorTagsInOrderAndLeavesHeadersAlone)
+{
+    auto receiver = parseExact(writeExact(*messageOf({3, 0}, 0x80, 1, 0x42)));
+    auto donor = parseExact(writeExact(*messageOf({1, 5, 2}, 0x05, 3, 0x43)));
+    ASSERT_TRUE(receiver && donor);
+    const unsigned short donorLength = donor->mLength;
+    const unsigned joinedLength = receiver->mLength + donorLength;
+
+    receiver->addSegment(donor.get());
+    EXPECT_EQ(idsOf(*receiver), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(receiver->mTagCount, 5);
+    EXPECT_EQ(receiver->mLength, joinedLength);
+    EXPECT_EQ(receiver->mId, 0x42);
+    EXPECT_EQ(receiver->mFlags, 0x80);
+    VTag* cursor = receiver->mCurrentTag;
+    EXPECT_EQ(cursor, receiver->gotoLast());
+
+    EXPECT_EQ(donor->mFirstTag, nullptr);
+    EXPECT_EQ(donor->mCurrentTag, nullptr);
+    EXPECT_EQ(donor->mId, 0x43);
+    EXPECT_EQ(donor->mFlags, 0x05);
+    EXPECT_EQ(donor->mTagCount, 3);
+    EXPECT_EQ(donor->mLength, donorLength);
+
+    donor.reset();
+    int walked = 0;
+    for (receiver->gotoFirst(); receiver->getTag();)
+        ++walked;
+    EXPECT_EQ(walked, 5);
+}
+
+TEST(SegmentJoin, IgnoresNullItselfAndEmptyDonor)
+{
+    auto msg = messageOf({1, 2});
+    VTag* cursor = msg->mCurrentTag;
+    VMsg empty(3);
+    msg->addSegment(nullptr);
+    msg->addSegment(msg.get());
+    msg->addSegment(&empty);
+    EXPECT_EQ(idsOf(*msg), (std::vector<int>{1, 2}));
+    EXPECT_EQ(msg->mTagCount, 2);
+    EXPECT_EQ(msg->mLength, 11);
+    EXPECT_EQ(msg->mCurrentTag, cursor);
+}
+
+// Send side: segment and write each segment. Receive side: parse each block,
+// keep the first and join the rest in arrival order. The joined message,
+// marked last, writes the bytes of the original.
+TEST(SegmentJoin, ReassembledSegmentsWriteTheOriginalBytes)
+{
+    std::mt19937 rng(4242);
+    for (int frame : {0, 7, 32, 100, 1025}) {
+        for (int round = 0; round < 20; ++round) {
+            SCOPED_TRACE(testing::Message() << "frame " << frame << " round " << round);
+            VMsg original(static_cast<unsigned char>(rng()));
+            original.mFlags = static_cast<unsigned char>(rng() & 0x7F);
+            while (rng() % 12 != 0 && original.mLength + 4u <= VMSG_MAX_PAYLOAD) {
+                const unsigned room = VMSG_MAX_PAYLOAD - 4u - original.mLength;
+                const unsigned cap = rng() % 5 ? std::min(room, 60u) : room;
+                original.addTag(bytesTag(static_cast<unsigned char>(rng()),
+                                         static_cast<unsigned short>(rng() % (cap + 1))));
+            }
+            const Bytes whole = writeExact(original);
+            original.segmentMessage(frame);
+
+            std::unique_ptr<VMsg> joined;
+            while (VMsg* segment = original.getNextSegment()) {
+                auto received = parseExact(writeExact(*segment));
+                ASSERT_TRUE(received);
+                EXPECT_EQ(received->isLastSegment(), segment->mNextSegment == nullptr);
+                if (!joined)
+                    joined = std::move(received);
+                else
+                    joined->addSegment(received.get());
+            }
+            ASSERT_TRUE(joined);
+            joined->setLastSegment(true);
+            EXPECT_EQ(joined->mTagCount, original.mTagCount);
+            EXPECT_EQ(joined->mLength, original.mLength);
+            EXPECT_EQ(writeExact(*joined), whole);
+        }
+    }
+}
+
+// Segments are messages and can be segmented again; the parent's end must
+// reach every level. Every message begun is ended exactly once.
+TEST(SegmentLifetime, ParentReleasesNestedSegmentsOnce)
+{
+    LogCapture log("VMsg");
+    {
+        auto parent = messageOf({10, 10, 10, 10, 10});
+        parent->segmentMessage(40);
+        const std::vector<VMsg*> segments = segmentsOf(*parent);
+        ASSERT_EQ(segments.size(), 3u);
+        segments[1]->segmentMessage(6);
+        EXPECT_EQ(segmentsOf(*segments[1]).size(), 3u);
+        EXPECT_EQ(segments[1]->mFirstTag, nullptr);
+    }
+    std::vector<std::string> begun, ended;
+    for (const std::string& line : log.lines()) {
+        if (line.rfind("VMsg() - ", 0) == 0)
+            begun.push_back(line.substr(9));
+        else if (line.rfind("~VMsg() - ", 0) == 0)
+            ended.push_back(line.substr(10));
+    }
+    std::sort(begun.begin(), begun.end());
+    std::sort(ended.begin(), ended.end());
+    EXPECT_EQ(begun.size(), 7u);
+    EXPECT_EQ(ended, begun);
+}
+
+} // namespace
