@@ -1,0 +1,334 @@
+#include "Cli.h"
+
+#include "Blocks.h"
+#include "Decode.h"
+#include "Dictionary.h"
+#include "Errors.h"
+#include "Logging.h"
+#include "Segments.h"
+#include "TagText.h"
+#include "Text.h"
+
+#include <iostream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vmsgtool {
+
+namespace {
+
+const char kMainHelp[] = R"(Usage: vmsg [--verbose] COMMAND [OPTIONS] [ARGUMENTS]
+
+Looks into message blocks and crafts them.
+
+Commands:
+  decode [FILE|-]             print the messages in blocks, tag by tag
+  encode --id N [TAG...]      build a block from tag arguments
+  segment --frame N [FILE|-]  split blocks into frame-sized segment blocks
+  join [FILE|-]               join segment blocks back into messages
+
+Blocks are read and written as hex text, one block per line. Run
+'vmsg COMMAND --help' for the options of a command.
+
+Exit status: 0 ok, 1 a block failed to parse or validate, 2 usage or file error.
+)";
+
+const char kDecodeHelp[] = R"(Usage: vmsg decode [--raw] [--json] [--dict FILE] [--verbose] [FILE|-]
+
+Prints every message in FILE (standard input when absent or '-'): its id,
+flags, and each tag with offset, id, type, declared length and value. Where
+the parse stops before the end of a block, says at which byte, why, and how
+many bytes were left unread.
+
+Input is hex text, one block per line: whitespace and commas separate
+bytes, 0x prefixes are allowed, '#' starts a comment.
+
+Options:
+  --raw        the input is one block of raw bytes
+  --json       print the report as JSON
+  --dict FILE  take message and tag names from a JSON dictionary, check each
+               block as a receiving endpoint does (bytesIn), list missing
+               required tags and show the structured view
+  --verbose    print the library's debug lines on standard error
+
+Exit status: 0 ok, 1 a block failed to parse or validate, 2 usage or file error.
+)";
+
+const char kEncodeHelp[] = R"(Usage: vmsg encode --id N [--flags N] [--raw] [--verbose] [TAG...]
+
+Builds a message with id N and one tag per argument and prints the block
+as hex (or raw bytes with --raw). Tags:
+
+  null:ID            a tag without value
+  u8:ID=VALUE        unsigned 8, 16 or 32 bits; decimal or 0x hex
+  u16:ID=VALUE
+  u32:ID=VALUE
+  f32:ID=VALUE       a float: 1.5, -2e-3, inf, nan
+  str:ID=TEXT        text, up to 1017 characters
+  bytes:ID=HEX       raw bytes as hex digits, up to 1018 bytes
+
+Ids and the flags byte are decimal or 0x hex, 0 to 255.
+
+Exit status: 0 ok, 2 a bad argument.
+)";
+
+const char kSegmentHelp[] = R"(Usage: vmsg segment --frame N [--raw] [--verbose] [FILE|-]
+
+Splits each block of FILE into segment blocks for frames of N bytes, with
+the library's segmentation: a segment stays below N bytes unless a single
+tag needs more, and every segment but the last has flag 0x80 set. Prints
+one segment per line as hex.
+
+Options:
+  --frame N    the frame size, 1 to 65535
+  --raw        the input is one block of raw bytes
+  --verbose    print the library's debug lines on standard error
+
+Exit status: 0 ok, 1 a block failed to parse or to be written, 2 usage or file error.
+)";
+
+const char kJoinHelp[] = R"(Usage: vmsg join [--raw] [--verbose] [FILE|-]
+
+Joins the segment blocks of FILE (hex, one per line, in arrival order) back
+into messages: a segment with flag 0x80 clear ends a message. Prints one
+joined block per line as hex.
+
+Options:
+  --raw        write the joined block as raw bytes (one message only)
+  --verbose    print the library's debug lines on standard error
+
+Exit status: 0 ok, 1 a segment failed to parse or join, 2 usage or file error.
+)";
+
+struct Options {
+    std::set<std::string> flags;
+    std::map<std::string, std::string> values;
+    std::vector<std::string> arguments;
+    bool help = false;
+};
+
+// Reads "--flag", "--name VALUE", "--name=VALUE", "-h", "--" and the
+// arguments; "-" alone is an argument (standard input).
+Options parseOptions(int argc, char** argv, int start, const std::set<std::string>& flagNames,
+                     const std::set<std::string>& valueNames)
+{
+    Options options;
+    bool optionsDone = false;
+    for (int i = start; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsDone || arg == "-" || arg.empty() || arg[0] != '-') {
+            options.arguments.push_back(arg);
+        } else if (arg == "--") {
+            optionsDone = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else {
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            if (flagNames.count(name) && equals == std::string::npos)
+                options.flags.insert(name);
+            else if (valueNames.count(name) && equals != std::string::npos)
+                options.values[name] = arg.substr(equals + 1);
+            else if (valueNames.count(name) && i + 1 < argc)
+                options.values[name] = argv[++i];
+            else if (valueNames.count(name))
+                throw UsageError("option " + name + " needs a value");
+            else
+                throw UsageError("unknown option '" + arg + "'");
+        }
+    }
+    return options;
+}
+
+std::string inputPath(const Options& options)
+{
+    if (options.arguments.size() > 1)
+        throw UsageError("expected one input file, found " + std::to_string(options.arguments.size()) +
+                         " arguments");
+    return options.arguments.empty() ? "-" : options.arguments.front();
+}
+
+// The blocks of the input file; an input without any is a mistake.
+std::vector<Block> inputBlocks(const Options& options, bool raw)
+{
+    const std::string path = inputPath(options);
+    std::vector<Block> blocks = readBlocks(path, raw);
+    if (blocks.empty())
+        throw UsageError(inputName(path) + ": no blocks found (expected hex text, one block per line)");
+    return blocks;
+}
+
+unsigned long numberOption(const Options& options, const std::string& name, unsigned long min, unsigned long max,
+                           bool required, unsigned long fallback)
+{
+    auto it = options.values.find(name);
+    if (it == options.values.end()) {
+        if (required)
+            throw UsageError("missing " + name + " N");
+        return fallback;
+    }
+    const auto value = parseUnsigned(it->second, max);
+    if (!value || *value < min)
+        throw UsageError(name + ": expected a number from " + std::to_string(min) + " to " + std::to_string(max) +
+                         " (decimal or 0x hex), found '" + it->second + "'");
+    return *value;
+}
+
+void printLines(const std::vector<std::vector<unsigned char>>& blocks)
+{
+    for (const auto& block : blocks)
+        std::cout << hexLine(block) << '\n';
+}
+
+void writeRaw(const std::vector<unsigned char>& block)
+{
+    std::cout.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+}
+
+int decode(const Options& options)
+{
+    std::unique_ptr<Dictionary> dict;
+    if (options.values.count("--dict"))
+        dict = loadDictionary(options.values.at("--dict"));
+    const std::vector<Block> blocks = inputBlocks(options, options.flags.count("--raw") != 0);
+    const bool json = options.flags.count("--json") != 0;
+    Json document{{"source", inputName(inputPath(options))}, {"blocks", Json::array()}};
+    std::size_t failed = 0;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        Json report = decodeBlock(blocks[i], i + 1, dict.get());
+        failed += report["ok"].get<bool>() ? 0 : 1;
+        if (json)
+            document["blocks"].push_back(std::move(report));
+        else
+            std::cout << (i ? "\n" : "") << renderText(report);
+    }
+    if (json) {
+        document["failed"] = failed;
+        std::cout << renderJson(document);
+    }
+    if (failed)
+        std::cerr << "vmsg decode: " << failed << " of " << blocks.size() << " blocks failed\n";
+    return failed ? kExitBlockFailed : kExitOk;
+}
+
+int encode(const Options& options)
+{
+    const auto id = static_cast<unsigned char>(numberOption(options, "--id", 0, 255, true, 0));
+    const auto flags = static_cast<unsigned char>(numberOption(options, "--flags", 0, 255, false, 0));
+    const std::vector<unsigned char> block = encodeMessage(id, flags, options.arguments);
+    if (options.flags.count("--raw"))
+        writeRaw(block);
+    else
+        std::cout << hexLine(block) << '\n';
+    return kExitOk;
+}
+
+int segment(const Options& options)
+{
+    const auto frame = static_cast<int>(numberOption(options, "--frame", 1, 65535, true, 0));
+    const std::vector<Block> blocks = inputBlocks(options, options.flags.count("--raw") != 0);
+    std::vector<std::vector<unsigned char>> segments;
+    for (const Block& block : blocks) {
+        for (auto& piece : segmentBlock(block, frame))
+            segments.push_back(std::move(piece));
+    }
+    printLines(segments);
+    return kExitOk;
+}
+
+int join(const Options& options)
+{
+    const std::vector<std::vector<unsigned char>> joined = joinBlocks(inputBlocks(options, false));
+    if (!options.flags.count("--raw")) {
+        printLines(joined);
+        return kExitOk;
+    }
+    if (joined.size() != 1)
+        throw UsageError("--raw writes one message; the input joins into " + std::to_string(joined.size()));
+    writeRaw(joined.front());
+    return kExitOk;
+}
+
+struct Command {
+    const char* name;
+    const char* help;
+    int (*run)(const Options&);
+    std::set<std::string> flags;
+    std::set<std::string> values;
+};
+
+const std::vector<Command>& commands()
+{
+    static const std::vector<Command> list = {
+        {"decode", kDecodeHelp, decode, {"--raw", "--json", "--verbose"}, {"--dict"}},
+        {"encode", kEncodeHelp, encode, {"--raw", "--verbose"}, {"--id", "--flags"}},
+        {"segment", kSegmentHelp, segment, {"--raw", "--verbose"}, {"--frame"}},
+        {"join", kJoinHelp, join, {"--raw", "--verbose"}, {}},
+    };
+    return list;
+}
+
+int usage(const std::string& prefix, const std::string& what, const std::string& helpCommand)
+{
+    std::cerr << prefix << ": " << what << "\nTry '" << helpCommand << " --help'.\n";
+    return kExitUsage;
+}
+
+int runCommand(const Command& command, int argc, char** argv, int start, bool verbose)
+{
+    const std::string prefix = std::string("vmsg ") + command.name;
+    Options options;
+    try {
+        options = parseOptions(argc, argv, start, command.flags, command.values);
+    } catch (const UsageError& error) {
+        return usage(prefix, error.what(), prefix);
+    }
+    if (options.help) {
+        std::cout << command.help;
+        return kExitOk;
+    }
+    LogSetup logging(verbose || options.flags.count("--verbose"));
+    try {
+        return command.run(options);
+    } catch (const BlockError& error) {
+        std::cerr << prefix << ": " << error.what() << '\n';
+        return kExitBlockFailed;
+    } catch (const UsageError& error) {
+        std::cerr << prefix << ": " << error.what() << '\n';
+        return kExitUsage;
+    } catch (const std::exception& error) {
+        std::cerr << prefix << ": internal error: " << error.what() << '\n';
+        return kExitUsage;
+    }
+}
+
+} // namespace
+
+int runCommandLine(int argc, char** argv)
+{
+    int next = 1;
+    bool verbose = false;
+    for (; next < argc && argv[next][0] == '-'; ++next) {
+        const std::string arg = argv[next];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kMainHelp;
+            return kExitOk;
+        }
+        if (arg != "--verbose")
+            return usage("vmsg", "unknown option '" + arg + "'", "vmsg");
+        verbose = true;
+    }
+    if (next == argc) {
+        std::cerr << kMainHelp;
+        return kExitUsage;
+    }
+    for (const Command& command : commands()) {
+        if (command.name == std::string(argv[next]))
+            return runCommand(command, argc, argv, next + 1, verbose);
+    }
+    return usage("vmsg", std::string("unknown command '") + argv[next] + "'", "vmsg");
+}
+
+} // namespace vmsgtool

@@ -1,0 +1,164 @@
+// JSON dictionaries: the records they give the library, and the errors
+// that point at the offending line.
+#include "Blocks.h"
+#include "Dictionary.h"
+#include "Errors.h"
+
+#ifdef VMSG_TOOL_HAVE_DEMO
+#include "DemoProtocol.h"
+#endif
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace vmsgtool {
+namespace {
+
+std::string errorOf(const std::string& text)
+{
+    try {
+        parseDictionary(text, "d.json");
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    return "accepted";
+}
+
+void expectSameDictionary(const CarrowDictDef& a, const CarrowDictDef& b)
+{
+    ASSERT_EQ(a.mMsgDefCount, b.mMsgDefCount);
+    ASSERT_EQ(a.mTagDefCount, b.mTagDefCount);
+    ASSERT_EQ(a.mMetaDefCount, b.mMetaDefCount);
+    for (unsigned i = 0; i < a.mMsgDefCount; ++i) {
+        EXPECT_EQ(a.mMsgDefs[i].mId, b.mMsgDefs[i].mId);
+        ASSERT_EQ(a.mMsgDefs[i].mRequiredCount, b.mMsgDefs[i].mRequiredCount);
+        for (unsigned r = 0; r < a.mMsgDefs[i].mRequiredCount; ++r)
+            EXPECT_EQ(a.mMsgDefs[i].mRequiredTags[r], b.mMsgDefs[i].mRequiredTags[r]);
+    }
+    for (unsigned i = 0; i < a.mTagDefCount; ++i) {
+        EXPECT_EQ(a.mTagDefs[i].mId, b.mTagDefs[i].mId);
+        EXPECT_EQ(a.mTagDefs[i].mType, b.mTagDefs[i].mType);
+        EXPECT_STREQ(a.mTagDefs[i].mName, b.mTagDefs[i].mName);
+    }
+    for (unsigned i = 0; i < a.mMetaDefCount; ++i) {
+        EXPECT_EQ(a.mMetaDefs[i].mId, b.mMetaDefs[i].mId);
+        EXPECT_EQ(a.mMetaDefs[i].mType, b.mMetaDefs[i].mType);
+        EXPECT_STREQ(a.mMetaDefs[i].mName, b.mMetaDefs[i].mName);
+        EXPECT_STREQ(a.mMetaDefs[i].mObjectName, b.mMetaDefs[i].mObjectName);
+    }
+}
+
+#ifdef VMSG_TOOL_HAVE_DEMO
+TEST(Dictionary, ExampleFileIsTheDemosDictionary)
+{
+    const std::unique_ptr<Dictionary> dict = loadDictionary(VMSG_TOOL_EXAMPLES_DIR "/dictionary.json");
+    expectSameDictionary(dict->def(), demo::dictionary());
+    EXPECT_EQ(dict->message(demo::kMsgTelemetry)->name, "telemetry");
+    EXPECT_EQ(dict->message(demo::kMsgCommand)->name, "command");
+}
+#endif
+
+TEST(Dictionary, RecordsOutliveTheTextAndServeTheEndpoint)
+{
+    std::unique_ptr<Dictionary> dict;
+    {
+        std::string text = R"({
+          "messages": [{"id": 16, "name": "telemetry", "required": ["device", 2, "device"]},
+                       {"id": 17, "name": "empty"}],
+          "tags": [{"id": 1, "name": "device", "type": "u32"},
+                   {"id": 2, "name": "a rather long tag name, well beyond any short-string buffer", "type": "str"},
+                   {"id": 32, "name": "sensor", "type": "u8"}],
+          "meta": [{"id": 32, "name": "sensor"}, {"id": 40, "name": "group", "object": "Group", "type": "null"}]
+        })";
+        dict = parseDictionary(text, "d.json");
+        text.assign(text.size(), 'x');
+    }
+    const CarrowDictDef& def = dict->def();
+    Carrow endpoint(&def);
+    const CarrowMsgDef* telemetry = endpoint.findMsgDef(16);
+    ASSERT_NE(telemetry, nullptr);
+    ASSERT_EQ(telemetry->mRequiredCount, 3);
+    EXPECT_EQ(std::vector<unsigned char>(telemetry->mRequiredTags, telemetry->mRequiredTags + 3),
+              (std::vector<unsigned char>{1, 2, 1}));
+    EXPECT_EQ(endpoint.findMsgDef(17)->mRequiredCount, 0);
+    EXPECT_STREQ(endpoint.findTagDef(2)->mName, "a rather long tag name, well beyond any short-string buffer");
+    EXPECT_TRUE(Carrow::isMeta(&def, 32));
+    EXPECT_FALSE(Carrow::isMeta(&def, 1));
+    // A meta entry takes its type from the tag of the same id and its
+    // object name from its own name unless given.
+    EXPECT_EQ(def.mMetaDefs[0].mType, VTag::TagUInt8);
+    EXPECT_STREQ(def.mMetaDefs[0].mObjectName, "sensor");
+    EXPECT_EQ(def.mMetaDefs[1].mType, VTag::TagNull);
+    EXPECT_STREQ(def.mMetaDefs[1].mObjectName, "Group");
+}
+
+TEST(Dictionary, EmptyDictionaryHasNoEntries)
+{
+    const std::unique_ptr<Dictionary> dict = parseDictionary("{}", "d.json");
+    EXPECT_EQ(dict->def().mMsgDefCount + dict->def().mTagDefCount + dict->def().mMetaDefCount, 0);
+    EXPECT_EQ(dict->message(0), nullptr);
+}
+
+TEST(Dictionary, ContentErrorsNameLinePathAndExpectation)
+{
+    const struct {
+        const char* text;
+        const char* error;
+    } rows[] = {
+        {"[1]", "d.json:1: expected an object with the keys messages, tags, meta, found [1]"},
+        {"{\n\"tagz\": []}", "d.json:2: tagz: unknown key 'tagz'; expected one of messages, tags, meta"},
+        {"{\"tags\": {}}", "d.json:1: tags: expected a list of entries, found {}"},
+        {"{\"tags\": [\n{\"id\": 1, \"name\": \"a\"}\n]}", "d.json:2: tags[0]: missing key 'type'"},
+        {"{\"tags\": [\n{\"id\": 1, \"name\": \"a\",\n \"type\": \"u64\"}]}",
+         "d.json:3: tags[0].type: expected a type name (null, str, u8, u16, u32, f32, bytes), found \"u64\""},
+        // The number ends its line: its line is the one reported, not the next.
+        {"{\"tags\": [\n{\"name\": \"a\", \"type\": \"u8\", \"id\": 256\n}]}",
+         "d.json:2: tags[0].id: expected an id from 0 to 255, found 256"},
+        {"{\"tags\": [{\"id\": -1, \"name\": \"a\", \"type\": \"u8\"}]}",
+         "d.json:1: tags[0].id: expected an id from 0 to 255, found -1"},
+        {"{\"tags\": [{\"id\": 1.5, \"name\": \"a\", \"type\": \"u8\"}]}",
+         "d.json:1: tags[0].id: expected an id from 0 to 255, found 1.5"},
+        {"{\"tags\": [{\"id\": 1, \"name\": \"\", \"type\": \"u8\"}]}",
+         "d.json:1: tags[0].name: expected a non-empty name, found \"\""},
+        {"{\"tags\": [\n{\"id\": 1, \"name\": \"a\", \"type\": \"u8\"},\n{\"id\": 1, \"name\": \"b\", \"type\": \"u8\"}]}",
+         "d.json:3: tags[1].id: duplicate tag id 1 (first at line 2)"},
+        {"{\"messages\": [{\"id\": 1, \"name\": \"m\",\n\"required\": [\"nope\"]}]}",
+         "d.json:2: messages[0].required[0]: expected a tag id or the name of an entry of \"tags\", found \"nope\""},
+        {"{\"messages\": [{\"id\": 1, \"name\": \"m\", \"required\": 1}]}",
+         "d.json:1: messages[0].required: expected a list of at most 255 tag ids or names, found 1"},
+        {"{\"meta\": [\n{\"id\": 1, \"name\": \"a\", \"objekt\": \"A\"}]}",
+         "d.json:2: meta[0].objekt: unknown key 'objekt'; expected one of id, name, type, object"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(errorOf(row.text), row.error);
+}
+
+TEST(Dictionary, SyntaxErrorsNameLineAndColumn)
+{
+    EXPECT_EQ(errorOf("{\n  \"tags\": [\n    {\"id\": 1},\n  ]\n}"),
+              "d.json:4:3: syntax error while parsing value - unexpected ']'; expected '[', '{', or a literal");
+    EXPECT_EQ(errorOf("{\"tags\": [}").rfind("d.json:1:11: syntax error", 0), 0u);
+    EXPECT_EQ(errorOf("").rfind("d.json:1:1: ", 0), 0u);
+}
+
+TEST(Dictionary, ListsHoldAtMost255Entries)
+{
+    std::string text = "{\"tags\": [";
+    for (int i = 0; i < 256; ++i)
+        text += std::string(i ? "," : "") + "{\"id\": " + std::to_string(i % 256) + ", \"name\": \"t\", \"type\": \"u8\"}";
+    EXPECT_EQ(errorOf(text + "]}"), "d.json:1: tags: expected at most 255 entries, found 256");
+}
+
+TEST(Dictionary, MissingFileIsNamed)
+{
+    try {
+        loadDictionary("/nonexistent/dict.json");
+        ADD_FAILURE();
+    } catch (const UsageError& error) {
+        EXPECT_STREQ(error.what(), "/nonexistent/dict.json: cannot open: No such file or directory");
+    }
+}
+
+} // namespace
+} // namespace vmsgtool
