@@ -1,5 +1,6 @@
-// A first-in, first-out list of item pointers, and the error records that
-// the library reports in such lists.
+/// @file
+/// A first-in, first-out list of item pointers, and the error records that
+/// the library reports in such lists.
 #ifndef VMSG_VLIST_H
 #define VMSG_VLIST_H
 
@@ -12,7 +13,15 @@ struct VListNode {
 };
 
 /// First-in, first-out queue of untyped item pointers with a read cursor.
-/// The list owns its nodes, never its items.
+/// The list owns its nodes, never its items. Not copyable.
+///
+/// The error lists that Carrow and CarrowMessage return hold VError
+/// records; release one with:
+/// @code
+/// while (void* item = errors->pull())
+///     delete static_cast<VError*>(item);
+/// delete errors;
+/// @endcode
 class VMSG_API VList : public cVlog {
 public:
     VListNode* mHead;      ///< First entry; null when empty.
@@ -20,26 +29,36 @@ public:
     VListNode* mTail;      ///< Last entry; null when empty.
     unsigned short mCount; ///< Number of entries.
 
+    /// An empty list.
     VList();
     /// Removes every entry; the items are left untouched.
     ~VList();
 
+    /// Not copyable: a copy would share the nodes.
     VList(const VList&) = delete;
+    /// Not assignable: an assignment would share the nodes.
     VList& operator=(const VList&) = delete;
 
     /// Appends @p item at the tail. The cursor moves only if the list was
     /// empty (onto the new entry).
+    /// @param item the item; the list does not own it. Null may be added,
+    ///        but pull() then cannot tell it from an empty list.
     void add(void* item);
     /// Removes the head entry and returns its item; null when empty. The
     /// cursor then stands on the new head.
+    /// @return the item, now the caller's, or null.
     void* pull();
     /// The head item, or null.
+    /// @return the item, still in the list.
     void* getfirst();
     /// The item under the cursor, or null past the end.
+    /// @return the item, still in the list.
     void* get();
     /// Moves the cursor one entry on; true when it stands on an entry.
+    /// @return false once the cursor has passed the last entry.
     bool step();
     /// True when the list has no entries.
+    /// @return whether the head is null (not read from mCount).
     bool empty();
 };
 
@@ -55,6 +74,7 @@ enum VErrorCode {
 };
 
 /// One error record: a code and an owned copy of its detail bytes.
+/// Not copyable.
 class VMSG_API VError {
 public:
     unsigned short mCode;  ///< The error code.
@@ -63,11 +83,17 @@ public:
     VErrorCode mType;      ///< The error code again.
 
     /// Copies @p length bytes from @p data (not read when @p length is 0;
-    /// a null @p data gives zero bytes).
+    /// a null @p data gives @p length bytes of value 0).
+    /// @param code   the error code, normally a VErrorCode.
+    /// @param data   the detail bytes, or null.
+    /// @param length the number of detail bytes.
     VError(unsigned short code, const void* data, unsigned short length);
+    /// Releases the detail bytes.
     ~VError();
 
+    /// Not copyable: a copy would share the detail bytes.
     VError(const VError&) = delete;
+    /// Not assignable: an assignment would share the detail bytes.
     VError& operator=(const VError&) = delete;
 };
 
