@@ -2,6 +2,7 @@
 #include <Carrow.h>
 
 #include "LogCapture.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,6 @@ static_assert(!std::is_copy_constructible_v<VList> && !std::is_copy_assignable_v
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 
 struct Err {
     unsigned short code;
@@ -61,20 +61,7 @@ Errs take(VList* list)
     return out;
 }
 
-// The raw bytes of a 16-bit value as it lies in memory.
-Bytes hostBytes(unsigned short value)
-{
-    Bytes bytes(sizeof value);
-    std::memcpy(bytes.data(), &value, sizeof value);
-    return bytes;
-}
 
-std::string pointerText(const void* p)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%p", p);
-    return text;
-}
 
 const unsigned char kPingTags[] = {1, 2};
 // 0x21 is listed twice, 0x30 lies beyond the count and must stay unseen.

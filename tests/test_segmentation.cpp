@@ -2,6 +2,7 @@
 #include <VMsg.h>
 
 #include "LogCapture.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,6 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 
 // A raw-bytes tag: @p size payload bytes, size + 4 on the wire.
 VTag* bytesTag(unsigned char id, unsigned short size)
@@ -52,13 +52,6 @@ std::vector<int> idsOf(const VMsg& msg)
     return ids;
 }
 
-std::string pointer(const void* p)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%p", p);
-    return text;
-}
-
 // getMsg into a heap block of exactly 2 + mLength bytes (ASan watches its end).
 Bytes writeExact(VMsg& msg)
 {
@@ -87,7 +80,7 @@ TEST(SegmentMessage, ThreeTagsInto32ByteFramesLogEachDecision)
 
     // Each new segment's constructor line follows the decision that made it.
     const std::vector<std::string> expected = {
-        "VMsg() - " + pointer(segments[0]),
+        "VMsg() - " + pointerText(segments[0]),
         "Segmenting 3 tags for 32 bytes",
         "Is 14+2 < 32",
         "Adding Tag to segment",
@@ -95,7 +88,7 @@ TEST(SegmentMessage, ThreeTagsInto32ByteFramesLogEachDecision)
         "Adding Tag to segment",
         "Is 14+30 < 32",
         "Create new segment",
-        "VMsg() - " + pointer(segments[1]),
+        "VMsg() - " + pointerText(segments[1]),
         "We're fresh out of tags",
     };
     EXPECT_EQ(log.lines(), expected);
@@ -113,9 +106,9 @@ TEST(SegmentMessage, ThreeTagsInto32ByteFramesLogEachDecision)
     EXPECT_EQ(parent->getNextSegment(), segments[0]);
 
     // The parent logs its own end before its segments end.
-    const std::vector<std::string> ends = {"~VMsg() - " + pointer(parent.get()),
-                                           "~VMsg() - " + pointer(segments[0]),
-                                           "~VMsg() - " + pointer(segments[1])};
+    const std::vector<std::string> ends = {"~VMsg() - " + pointerText(parent.get()),
+                                           "~VMsg() - " + pointerText(segments[0]),
+                                           "~VMsg() - " + pointerText(segments[1])};
     log.clear();
     parent.reset();
     EXPECT_EQ(log.lines(), ends);
@@ -130,7 +123,7 @@ TEST(SegmentMessage, MessageWithoutTagsGivesOneEmptyLastSegment)
     LogCapture log("VMsg");
     VMsg* first = parent.segmentMessage(32);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{"VMsg() - " + pointer(first),
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"VMsg() - " + pointerText(first),
                                                      "Segmenting 0 tags for 32 bytes"}));
     EXPECT_EQ(first->mFirstTag, nullptr);
     EXPECT_EQ(first->mNextSegment, nullptr);

@@ -3,6 +3,7 @@
 #include <CarrowMessage.h>
 
 #include "LogCapture.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,6 @@ static_assert(!std::is_copy_constructible_v<CarrowMessage> && !std::is_copy_assi
 namespace {
 
 using Ids = std::vector<unsigned char>;
-using Bytes = std::vector<unsigned char>;
 using Records = std::vector<std::pair<unsigned short, Bytes>>; // code, detail bytes
 
 const CarrowMetaDef kMetaDefs[] = {{40, VTag::TagUInt8, "group", "Group"}, {41, VTag::TagNull, nullptr, nullptr}};
@@ -67,19 +67,7 @@ Records lastErrors()
     return records;
 }
 
-Bytes hostBytes(unsigned short value)
-{
-    Bytes bytes(sizeof value);
-    std::memcpy(bytes.data(), &value, sizeof value);
-    return bytes;
-}
 
-std::string pointerText(const void* p)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%p", p);
-    return text;
-}
 
 // A tag that records its id when it is deleted.
 class CountedTag : public VTagNull {
