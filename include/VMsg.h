@@ -94,6 +94,8 @@ public:
     /// the segments, its counts and its header; its chain and cursor become
     /// empty. A second call changes nothing and returns the first segment.
     /// @param frameSize the frame size; every segment written is shorter.
+    ///        Frames above 1025 bytes are treated as 1025, so that every
+    ///        segment stays within the 1024 bytes getMsg writes.
     /// @return the first segment, owned by this message. The segment cursor
     ///         stands on it.
     VMsg* segmentMessage(int frameSize);

@@ -125,8 +125,9 @@ public:
     VTagString(unsigned char id, char* text);
     unsigned int getMaxLength() override;
 
-    /// Copies the first @p count characters at @p text (cut to 1017) and
-    /// adds a NUL; the text need not be terminated and is never written.
+    /// Copies the characters at @p text up to its first NUL or the first
+    /// @p count, whichever comes first (at most 1017), and adds a NUL; the
+    /// text need not be terminated and is never written.
     /// @param id    the tag id.
     /// @param text  the characters; read only when @p count is not 0.
     /// @param count the number of characters to copy.

@@ -68,7 +68,15 @@ log4cpp::Category* cVlog::category()
 
 void cVlog::debug(const char* format, ...)
 {
-    log4cpp::Category* cat = category();
+    // A log line never fails its caller: the first line of a category makes
+    // log4cpp create it, which allocates, and a line that cannot be logged
+    // is dropped. (log4cpp's own logging functions throw nothing.)
+    log4cpp::Category* cat;
+    try {
+        cat = category();
+    } catch (...) {
+        return;
+    }
     if (!cat->isDebugEnabled())
         return;
     va_list args;

@@ -44,6 +44,10 @@ VMsg* VMsg::segmentMessage(int frameSize)
         mCurrentSegment = mFirstSegment;
         return mFirstSegment;
     }
+    // A segment is written whole by getMsg, so no frame holds more than
+    // VMSG_MAX_BLOCK bytes.
+    if (frameSize > VMSG_MAX_BLOCK + 1)
+        frameSize = VMSG_MAX_BLOCK + 1;
     mFirstSegment = newSegment(*this);
     // The cursor tag is about to move into a segment.
     mCurrentTag = nullptr;

@@ -40,7 +40,12 @@ void CarrowMessage::clearVTagVect(std::vector<VTag*>* tags)
     while (!tags->empty()) {
         delete tags->back();
         tags->pop_back();
-        cVlog::getLog(vmsg::log::kCarrowMessage).debug("removed tag\n");
+        // Also runs as cleanup after a failed allocation, where finding the
+        // category (created on first use) can fail too: the line is dropped.
+        try {
+            cVlog::getLog(vmsg::log::kCarrowMessage).debug("removed tag\n");
+        } catch (...) {
+        }
     }
 }
 

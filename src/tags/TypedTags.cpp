@@ -39,7 +39,9 @@ VTagString::VTagString(unsigned char id, char* text) : VTag(id, TagString)
 VTagString::VTagString(unsigned char id, const char* text, unsigned short count)
     : VTag(id, TagString)
 {
-    setText(text, count > kMaxText ? kMaxText : count);
+    // The text ends at its first NUL, as it will for the receiver.
+    const std::size_t length = text ? strnlen(text, count > kMaxText ? kMaxText : count) : 0;
+    setText(text, static_cast<unsigned short>(length));
 }
 
 unsigned int VTagString::getMaxLength()

@@ -10,14 +10,11 @@
 namespace {
 
 // The text that starts at @p bytes: up to its first NUL or, without one,
-// all @p length bytes. The tag keeps at most 1017 characters.
+// all @p length bytes (the constructor stops at the NUL and keeps at most
+// 1017 characters).
 VTag* textTag(unsigned char id, const unsigned char* bytes, unsigned int length)
 {
-    const void* nul = length ? std::memchr(bytes, 0, length) : nullptr;
-    unsigned int count = nul ? static_cast<unsigned int>(static_cast<const unsigned char*>(nul) - bytes)
-                             : length;
-    if (count > VTAG_MAX_PAYLOAD)
-        count = VTAG_MAX_PAYLOAD;
+    const unsigned int count = length > VTAG_MAX_PAYLOAD ? VTAG_MAX_PAYLOAD : length;
     return new VTagString(id, reinterpret_cast<const char*>(bytes), static_cast<unsigned short>(count));
 }
 
