@@ -150,6 +150,8 @@ const FrameCase kFrameCases[] = {
     {"SegmentOpenedByTagCountsItsHeader", 30, {10, 10, 10}, {1, 1, 1}},
     {"LargeTagBetweenSmallOnesGoesAlone", 40, {5, 100, 5, 5}, {1, 1, 2}},
     {"Frame1025TakesLargestTags", 1025, {1018, 1018, 5, 1000}, {1, 1, 2}},
+    // A 1500-byte frame would allow a segment getMsg cannot write.
+    {"FramesAbove1025AreTreatedAs1025", 1500, {600, 600}, {1, 1}},
 };
 
 class SegmentFrameSize : public ::testing::TestWithParam<FrameCase> {};

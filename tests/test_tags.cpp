@@ -257,6 +257,9 @@ TEST(TagString, NullOrCountedTextGetsItsNulWithoutReadingFurther)
     EXPECT_EQ(encode(VTagString(4, nullptr)), (Bytes{0x04, 0x01, 0x00, 0x01, 0x00}));
     std::vector<char> unterminated{'a', 'b', 'c'};
     EXPECT_EQ(encode(VTagString(1, unterminated.data(), 3)), (Bytes{0x01, 0x01, 0x00, 0x04, 'a', 'b', 'c', 0x00}));
+    // A counted text ends at an inner NUL, as a receiver reads it.
+    const char inner[] = {'a', 'b', '\0', 'c', 'd'};
+    EXPECT_EQ(encode(VTagString(1, inner, 5)), (Bytes{0x01, 0x01, 0x00, 0x03, 'a', 'b', 0x00}));
 }
 
 TEST(TagString, GetValueNeedsRoomForTextAndNul)
