@@ -13,15 +13,17 @@ namespace {
 // Categories already resolved, keyed by the address of the name. Objects
 // name their category with a string literal, so a handful of entries covers
 // every logger of a process, and a hit needs no lock and no map lookup. A
-// hit is confirmed against the category's own name, because a caller may
-// pass a buffer whose address is later reused for another name. log4cpp
-// keeps its categories alive until it is shut down, so the cached pointers
-// stay valid.
+// hit is confirmed against a copy of the name kept in the slot, because a
+// caller may pass a buffer whose address is later reused for another name;
+// longer names are not cached. log4cpp keeps its categories alive until it
+// is shut down, so the cached pointers stay valid.
 constexpr unsigned kSlots = 32;
+constexpr std::size_t kMaxCachedName = 32;
 
 struct Slot {
     std::atomic<const char*> name{nullptr};
-    std::atomic<log4cpp::Category*> category{nullptr};
+    char text[kMaxCachedName] = {};
+    log4cpp::Category* category = nullptr;
 };
 
 Slot gSlots[kSlots];
@@ -31,11 +33,8 @@ std::mutex gInsertMutex;
 log4cpp::Category* findCached(const char* name, unsigned used)
 {
     for (unsigned i = 0; i < used; ++i) {
-        if (gSlots[i].name.load(std::memory_order_relaxed) != name)
-            continue;
-        log4cpp::Category* category = gSlots[i].category.load(std::memory_order_relaxed);
-        if (std::strcmp(category->getName().c_str(), name) == 0)
-            return category;
+        if (gSlots[i].name.load(std::memory_order_relaxed) == name && std::strcmp(gSlots[i].text, name) == 0)
+            return gSlots[i].category;
     }
     return nullptr;
 }
@@ -49,9 +48,13 @@ log4cpp::Category* resolve(const char* name)
     if (log4cpp::Category* hit = findCached(name, used))
         return hit;
     log4cpp::Category* category = &log4cpp::Category::getInstance(name);
-    if (used < kSlots) {
-        gSlots[used].name.store(name, std::memory_order_relaxed);
-        gSlots[used].category.store(category, std::memory_order_relaxed);
+    const std::size_t length = std::strlen(name);
+    if (used < kSlots && length < kMaxCachedName) {
+        // Filled before gUsed publishes it; readers never see a partial slot.
+        Slot& slot = gSlots[used];
+        std::memcpy(slot.text, name, length + 1);
+        slot.category = category;
+        slot.name.store(name, std::memory_order_relaxed);
         gUsed.store(used + 1, std::memory_order_release);
     }
     return category;

@@ -1,6 +1,8 @@
 // The message wire layout: id, flags, then the tags back to back.
 #include <VMsg.h>
 
+#include "tags/TagWire.h"
+
 #include <memory>
 
 namespace {
@@ -17,16 +19,15 @@ unsigned short VMsg::getMsg(void* out, unsigned short length)
     bytes[0] = mId;
     bytes[1] = mFlags;
     unsigned written = kMsgHeaderSize;
-    gotoFirst();
-    while (VTag* tag = getTag()) {
+    // A complete walk over the tags, which leaves the cursor null.
+    mCurrentTag = nullptr;
+    for (const VTag* tag = mFirstTag; tag; tag = tag->mNext) {
         // Every tag fits when the chain matches mLength. A payload changed
         // after the tag was added can break that; the tag is then refused
         // rather than written past the buffer, and so is the message.
-        unsigned short n = tag->getTag(bytes + written, static_cast<unsigned short>(length - written));
-        if (n == 0) {
-            mCurrentTag = nullptr;
+        const unsigned short n = vmsg::writeTag(*tag, bytes + written, length - written);
+        if (n == 0)
             return 0;
-        }
         written += n;
     }
     return static_cast<unsigned short>(written);

@@ -99,6 +99,7 @@ CarrowMessage* CarrowMessage::parseVMsg(const CarrowDictDef* dict, VMsg* msg)
     std::unique_ptr<CarrowMessage> result(new CarrowMessage(msg->mId));
     const unsigned short declared = msg->mTagCount;
     TagCopies copies;
+    copies.tags.reserve(declared);
     msg->gotoFirst();
     while (VTag* tag = msg->getTag()) {
         // The slot comes first, so that a copy is never held outside it.

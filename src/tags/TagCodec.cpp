@@ -3,34 +3,12 @@
 #include <VTag.h>
 
 #include "tags/ByteOrder.h"
-#include "tags/TagAccess.h"
 #include "tags/TagFactoryInternal.h"
-
-#include <cstring>
-
-namespace {
-
-// Codes above TagFloat have no class; they are written as TagNull.
-unsigned char wireTypeCode(const VTag& tag)
-{
-    int code = vmsg::typeCode(tag);
-    return code >= VTag::TagNull && code <= VTag::TagFloat ? static_cast<unsigned char>(code) : 0;
-}
-
-} // namespace
+#include "tags/TagWire.h"
 
 unsigned short VTag::getTag(void* out, unsigned short size) const
 {
-    const unsigned int whole = mLength + static_cast<unsigned int>(VTAG_HEADER_SIZE);
-    if (!out || size < whole || (mLength && !mData))
-        return 0;
-    auto* bytes = static_cast<unsigned char*>(out);
-    bytes[0] = mId;
-    bytes[1] = wireTypeCode(*this);
-    vmsg::storeBE16(bytes + 2, mLength);
-    if (mLength)
-        std::memcpy(bytes + VTAG_HEADER_SIZE, mData, mLength);
-    return static_cast<unsigned short>(whole);
+    return out ? vmsg::writeTag(*this, static_cast<unsigned char*>(out), size) : 0;
 }
 
 VTag* VTag::parseTag(void* in, unsigned short length, void** next)
