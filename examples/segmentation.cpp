@@ -124,8 +124,8 @@ int main(int argc, char** argv)
     std::unique_ptr<VMsg> joined = join(frames);
     const bool equal = joined && joined->isLastSegment() && joined->mTagCount == original->mTagCount &&
                        joined->mLength == original->mLength && sameTags(*joined, *original);
-    std::printf("joined: %u tags, %u payload bytes: %s\n", joined ? joined->mTagCount : 0,
-                joined ? joined->mLength : 0,
+    std::printf("joined: %u tags, %u payload bytes: %s\n", joined ? joined->mTagCount : 0u,
+                joined ? joined->mLength : 0u,
                 equal ? "same tags as the original" : "DIFFERENT from the original");
     return equal ? 0 : 1;
 }

@@ -176,6 +176,13 @@ struct WireVector {
     Bytes bytes;
 };
 
+// Without it GoogleTest prints a parameter as its raw bytes, padding
+// included, which the copies in the parameter list leave uninitialised.
+void PrintTo(const WireVector& v, std::ostream* os)
+{
+    *os << v.name;
+}
+
 const WireVector kWireVectors[] = {
     {"OneUInt8", 0x21, 0x00, [](VMsg& m) { m.addTag(new VTagUInt8(5, (unsigned char)7)); },
      {0x21, 0x00, 0x05, 0x04, 0x00, 0x01, 0x07}},

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -137,6 +138,13 @@ struct FrameCase {
     std::vector<unsigned short> payloads;
     std::vector<std::size_t> tagsPerSegment;
 };
+
+// Without it GoogleTest prints a parameter as its raw bytes, padding
+// included, which the copies in the parameter list leave uninitialised.
+void PrintTo(const FrameCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 const FrameCase kFrameCases[] = {
     {"FrameZero", 0, {1, 2}, {0, 1, 1}},

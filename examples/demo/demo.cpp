@@ -93,7 +93,7 @@ bool showSegmentation()
     auto build = [] {
         std::unique_ptr<VMsg> msg(new VMsg(demo::kMsgCommand));
         std::vector<unsigned char> data(100);
-        for (unsigned i = 0; i < 10; ++i) {
+        for (std::size_t i = 0; i < 10; ++i) {
             for (std::size_t j = 0; j < data.size(); ++j)
                 data[j] = static_cast<unsigned char>(i * 16 + j);
             msg->addTag(new VTagBytes(demo::kTagPayload, data.data(), static_cast<unsigned short>(data.size())));
@@ -123,7 +123,8 @@ bool showSegmentation()
     }
     bool equal = joined && joined->mTagCount == original->mTagCount && joined->mLength == original->mLength &&
                  joined->isLastSegment() && sameTags(*joined, *original);
-    std::printf("  joined: %u tags, %u payload bytes, %s the original\n", joined->mTagCount, joined->mLength,
+    std::printf("  joined: %u tags, %u payload bytes, %s the original\n", joined ? joined->mTagCount : 0u,
+                joined ? joined->mLength : 0u,
                 equal ? "equal to" : "DIFFERENT FROM");
     return equal;
 }

@@ -94,7 +94,7 @@ VList* Carrow::bytesIn(const unsigned char* in, unsigned short length)
     if (VList* errors = checkMessage(msg.get()))
         return errors;
     mIncoming.add(msg.get());
-    msg.release();
+    static_cast<void>(msg.release()); // the queue owns it now
     return nullptr;
 }
 

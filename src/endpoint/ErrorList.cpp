@@ -9,7 +9,7 @@ void addError(VList& list, VErrorCode code, const void* detail, unsigned short l
     std::unique_ptr<VError> error(new VError(static_cast<unsigned short>(code), detail, length));
     error->mType = code;
     list.add(error.get());
-    error.release();
+    static_cast<void>(error.release()); // the list owns it now
 }
 
 VList* errorList(VErrorCode code, const void* detail, unsigned short length)
