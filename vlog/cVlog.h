@@ -48,8 +48,6 @@ public:
     static log4cpp::Category& getLog(const char* name);
 
 private:
-    log4cpp::Category* category();
-
     const char* mLogName;
     log4cpp::Category* mLogCategory;
 };
