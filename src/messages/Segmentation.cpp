@@ -34,6 +34,37 @@ VMsg* newSegment(const VMsg& parent)
     return segment;
 }
 
+// Moves the parent's tags, in order, into its first segment and as many
+// further segments as the frame needs; returns the last segment. A tag
+// joins the open segment while the segment stays strictly below the frame
+// size; a tag that reaches it on its own still gets a segment of its own,
+// since tags are never split.
+VMsg* moveTagsIntoSegments(VMsg& parent, int frameSize)
+{
+    VMsg* current = parent.mFirstSegment;
+    int running = 2;
+    while (VTag* tag = parent.mFirstTag) {
+        const int wire = static_cast<unsigned short>(tag->mLength + VTAG_HEADER_SIZE);
+        parent.debug("Is %d+%d < %d", wire, running, frameSize);
+        running += wire;
+        if (running < frameSize) {
+            parent.mFirstTag = tag->mNext;
+            current->addTag(tag);
+            parent.debug("Adding Tag to segment");
+            continue;
+        }
+        parent.debug("Create new segment");
+        VMsg* next = newSegment(parent);
+        current->setLastSegment(false);
+        current->mNextSegment = next;
+        current = next;
+        parent.mFirstTag = tag->mNext;
+        current->addTag(tag);
+        running = 2 + wire;
+    }
+    return current;
+}
+
 } // namespace
 
 VMsg* VMsg::segmentMessage(int frameSize)
@@ -51,39 +82,18 @@ VMsg* VMsg::segmentMessage(int frameSize)
     mFirstSegment = newSegment(*this);
     // The cursor tag is about to move into a segment.
     mCurrentTag = nullptr;
-    VMsg* current = mFirstSegment;
+    VMsg* last = mFirstSegment;
     try {
         debug("Segmenting %d tags for %d bytes", mTagCount, frameSize);
         if (mFirstTag) {
-            int running = 2;
-            while (VTag* tag = mFirstTag) {
-                const int wire = static_cast<unsigned short>(tag->mLength + VTAG_HEADER_SIZE);
-                debug("Is %d+%d < %d", wire, running, frameSize);
-                running += wire;
-                if (running < frameSize) {
-                    mFirstTag = tag->mNext;
-                    current->addTag(tag);
-                    debug("Adding Tag to segment");
-                    continue;
-                }
-                // A tag that reaches the frame size on its own still gets a
-                // segment: tags are never split.
-                debug("Create new segment");
-                VMsg* next = newSegment(*this);
-                current->setLastSegment(false);
-                current->mNextSegment = next;
-                current = next;
-                mFirstTag = tag->mNext;
-                current->addTag(tag);
-                running = 2 + wire;
-            }
+            last = moveTagsIntoSegments(*this, frameSize);
             debug("We're fresh out of tags");
         }
     } catch (...) {
         undoSegmentation(*this);
         throw;
     }
-    current->setLastSegment(true);
+    last->setLastSegment(true);
     mCurrentSegment = mFirstSegment;
     return mFirstSegment;
 }
