@@ -140,6 +140,16 @@ __attribute__((noinline)) log4cpp::Category* resolve(const char* name)
     return resolveSlowly(name);
 }
 
+// The category called @p name, or null when log4cpp cannot create it.
+log4cpp::Category* categoryOrNull(const char* name) noexcept
+{
+    try {
+        return &cVlog::getLog(name);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 } // namespace
 
 void cVlog::debug(const char* format, ...)
@@ -149,14 +159,9 @@ void cVlog::debug(const char* format, ...)
     // is dropped. (log4cpp's own logging functions throw nothing.)
     log4cpp::Category* cat = mLogCategory;
     if (!cat) {
-        cat = lastHit(mLogName);
-        if (!cat) {
-            try {
-                cat = resolve(mLogName ? mLogName : "");
-            } catch (...) {
-                return;
-            }
-        }
+        cat = categoryOrNull(mLogName);
+        if (!cat)
+            return;
         mLogCategory = cat;
     }
     // What isDebugEnabled does, without its extra virtual call.
