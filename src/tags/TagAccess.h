@@ -1,12 +1,12 @@
-// Helpers shared by the tag codec, the typed classes and the factory.
+// Helpers shared by the tag codec, the typed classes and the factory: the
+// stored type code, a tag's payload seen as a wire view, and building a
+// tag from such a view.
 #ifndef VMSG_SRC_TAGS_TAGACCESS_H
 #define VMSG_SRC_TAGS_TAGACCESS_H
 
 #include <VTag.h>
+#include <VWire.h>
 
-#include "tags/ByteOrder.h"
-
-#include <cstdint>
 #include <cstring>
 
 namespace vmsg {
@@ -22,45 +22,25 @@ inline int typeCode(const VTag& tag)
     return code;
 }
 
-/// The first @p size payload bytes, or null when the tag holds fewer.
-inline const unsigned char* fixedPayload(const VTag& tag, unsigned size)
+/// The tag's payload seen as a tag read from the wire, so that values are
+/// read by the same accessors as a received tag's. A missing payload
+/// counts as an empty one; a code outside 0 to 6 (negative ones too, as
+/// unsigned) becomes 255, which no type has.
+inline TagView viewOf(const VTag& tag)
 {
-    return tag.mData && tag.mLength >= size ? tag.mData : nullptr;
+    TagView view;
+    const int code = typeCode(tag);
+    view.id = tag.mId;
+    view.type = typeInfo(static_cast<unsigned>(code)) ? static_cast<unsigned char>(code) : 255;
+    view.declared = tag.mData ? tag.mLength : 0;
+    view.payload = tag.mData;
+    return view;
 }
 
-// Values read through the base class: a clone's source may be a plain VTag
-// of any code, with a payload shorter than its type needs.
-inline std::uint32_t u32Value(const VTag& tag)
-{
-    const unsigned char* payload = fixedPayload(tag, 4);
-    return payload ? loadBE32(payload) : 0;
-}
-
-inline unsigned short u16Value(const VTag& tag)
-{
-    const unsigned char* payload = fixedPayload(tag, 2);
-    return payload ? loadBE16(payload) : 0;
-}
-
-inline unsigned char u8Value(const VTag& tag)
-{
-    const unsigned char* payload = fixedPayload(tag, 1);
-    return payload ? payload[0] : 0;
-}
-
-inline std::uint32_t floatBits(float value)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-inline float bitsFloat(std::uint32_t bits)
-{
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
+/// A new tag of the view's type holding what the view's accessors give:
+/// the tag VTag::parseTag builds from those bytes, or the clone of a tag.
+/// Null for an unknown type code.
+VTag* makeTag(const TagView& view);
 
 } // namespace vmsg
 

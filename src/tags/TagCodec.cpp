@@ -1,9 +1,10 @@
 // The tag wire layout: id, type code, 16-bit big-endian payload length,
-// payload. getTag writes one tag, parseTag reads one.
+// payload. getTag writes one tag, parseTag reads one; both go through the
+// wire rules that vmsg::Reader and vmsg::Writer use.
 #include <VTag.h>
+#include <VWire.h>
 
-#include "tags/ByteOrder.h"
-#include "tags/TagFactoryInternal.h"
+#include "tags/TagAccess.h"
 #include "tags/TagWire.h"
 
 unsigned short VTag::getTag(void* out, unsigned short size) const
@@ -13,14 +14,14 @@ unsigned short VTag::getTag(void* out, unsigned short size) const
 
 VTag* VTag::parseTag(void* in, unsigned short length, void** next)
 {
-    if (!in || length < VTAG_HEADER_SIZE)
+    if (!in)
         return nullptr;
-    const auto* bytes = static_cast<const unsigned char*>(in);
-    const unsigned int declared = vmsg::loadBE16(bytes + 2);
-    // Widened: a declared length near 65535 must not wrap past the input.
-    if (declared + VTAG_HEADER_SIZE > length)
+    vmsg::TagView view;
+    const vmsg::Stop stop = vmsg::readTag(static_cast<const unsigned char*>(in), length, 0, view);
+    // Without the whole declared tag there is no next position to give.
+    if (stop == vmsg::Stop::ShortTagHeader || stop == vmsg::Stop::LengthBeyondBlock)
         return nullptr;
     if (next)
-        *next = static_cast<unsigned char*>(in) + VTAG_HEADER_SIZE + declared;
-    return vmsg::tagFromWire(bytes[0], bytes[1], bytes + VTAG_HEADER_SIZE, declared);
+        *next = static_cast<unsigned char*>(in) + view.size();
+    return stop == vmsg::Stop::End ? vmsg::makeTag(view) : nullptr;
 }

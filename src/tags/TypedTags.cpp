@@ -1,8 +1,8 @@
 // The typed tag classes: native value in, wire-encoded payload stored,
 // value decoded again on reading.
 #include <VTag.h>
+#include <VWire.h>
 
-#include "tags/ByteOrder.h"
 #include "tags/TagAccess.h"
 
 #include <cstring>
@@ -10,7 +10,13 @@
 namespace {
 
 // Longest text a VTagString keeps; the payload adds its NUL.
-constexpr unsigned short kMaxText = VTAG_MAX_PAYLOAD - 1;
+constexpr unsigned short kMaxText = vmsg::kMaxText;
+
+// What getMaxLength answers for a class: the largest payload of its type.
+constexpr unsigned int maxPayload(VTag::VTagType type)
+{
+    return vmsg::kTypes[type].maxPayload;
+}
 
 } // namespace
 
@@ -18,7 +24,7 @@ VTagNull::VTagNull(unsigned char id) : VTag(id, TagNull) {}
 
 unsigned int VTagNull::getMaxLength()
 {
-    return 0;
+    return maxPayload(TagNull);
 }
 
 VTagString::VTagString(unsigned char id, char* text) : VTag(id, TagString)
@@ -46,7 +52,7 @@ VTagString::VTagString(unsigned char id, const char* text, unsigned short count)
 
 unsigned int VTagString::getMaxLength()
 {
-    return VTAG_MAX_PAYLOAD;
+    return maxPayload(TagString);
 }
 
 unsigned short VTagString::getValue(char* dst, unsigned short size) const
@@ -65,23 +71,23 @@ VTagUInt32::VTagUInt32(unsigned char id, unsigned int value) : VTag(id, TagUInt3
 }
 
 VTagUInt32::VTagUInt32(unsigned char id, float value)
-    : VTagUInt32(id, static_cast<unsigned int>(vmsg::floatBits(value)))
+    : VTagUInt32(id, static_cast<unsigned int>(vmsg::bitsOfFloat(value)))
 {
 }
 
 unsigned int VTagUInt32::getMaxLength()
 {
-    return 4;
+    return maxPayload(TagUInt32);
 }
 
 unsigned int VTagUInt32::getValue() const
 {
-    return vmsg::u32Value(*this);
+    return vmsg::viewOf(*this).u32();
 }
 
 float VTagUInt32::getFloatValue() const
 {
-    return vmsg::bitsFloat(vmsg::u32Value(*this));
+    return vmsg::viewOf(*this).f32();
 }
 
 VTagFloat::VTagFloat(unsigned char id, float value) : VTagUInt32(id, value)
@@ -98,12 +104,12 @@ VTagUInt16::VTagUInt16(unsigned char id, unsigned short value) : VTag(id, TagUIn
 
 unsigned int VTagUInt16::getMaxLength()
 {
-    return 2;
+    return maxPayload(TagUInt16);
 }
 
 unsigned short VTagUInt16::getValue() const
 {
-    return vmsg::u16Value(*this);
+    return vmsg::viewOf(*this).u16();
 }
 
 VTagUInt8::VTagUInt8(unsigned char id, unsigned char value) : VTag(id, TagUInt8)
@@ -113,12 +119,12 @@ VTagUInt8::VTagUInt8(unsigned char id, unsigned char value) : VTag(id, TagUInt8)
 
 unsigned int VTagUInt8::getMaxLength()
 {
-    return 1;
+    return maxPayload(TagUInt8);
 }
 
 unsigned char VTagUInt8::getValue() const
 {
-    return vmsg::u8Value(*this);
+    return vmsg::viewOf(*this).u8();
 }
 
 VTagBytes::VTagBytes(unsigned char id, void* data, unsigned short size) : VTag(id, TagBytes)
@@ -128,7 +134,7 @@ VTagBytes::VTagBytes(unsigned char id, void* data, unsigned short size) : VTag(i
 
 unsigned int VTagBytes::getMaxLength()
 {
-    return VTAG_MAX_PAYLOAD;
+    return maxPayload(TagBytes);
 }
 
 unsigned short VTagBytes::getValue(void* dst, unsigned short size) const

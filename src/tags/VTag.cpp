@@ -2,7 +2,6 @@
 #include <VTag.h>
 
 #include "logging/Categories.h"
-#include "tags/TagAccess.h"
 
 #include <cstring>
 

@@ -1,51 +1,37 @@
 // Creating tags from native values, from wire payloads, and as clones.
 #include <VTag.h>
+#include <VWire.h>
 
-#include "tags/ByteOrder.h"
 #include "tags/TagAccess.h"
-#include "tags/TagFactoryInternal.h"
-
-#include <cstring>
-
-namespace {
-
-// The text that starts at @p bytes: up to its first NUL or, without one,
-// all @p length bytes (the constructor stops at the NUL and keeps at most
-// 1017 characters).
-VTag* textTag(unsigned char id, const unsigned char* bytes, unsigned int length)
-{
-    const unsigned int count = length > VTAG_MAX_PAYLOAD ? VTAG_MAX_PAYLOAD : length;
-    return new VTagString(id, reinterpret_cast<const char*>(bytes), static_cast<unsigned short>(count));
-}
-
-VTag* bytesTag(unsigned char id, const unsigned char* bytes, unsigned int length)
-{
-    unsigned int kept = length > VTAG_MAX_PAYLOAD ? VTAG_MAX_PAYLOAD : length;
-    return new VTagBytes(id, const_cast<unsigned char*>(bytes), static_cast<unsigned short>(kept));
-}
-
-} // namespace
 
 namespace vmsg {
 
-VTag* tagFromWire(unsigned char id, unsigned char code, const unsigned char* payload,
-                  unsigned int length)
+// One construction for both received and cloned tags: the value comes from
+// the view's accessors, which read the payload as VTag::parseTag defines
+// (a text up to its NUL and at most 1017 characters, raw bytes cut to
+// 1018, a short fixed-size payload as 0).
+VTag* makeTag(const TagView& view)
 {
-    switch (code) {
+    switch (view.type) {
     case VTag::TagNull:
-        return new VTagNull(id);
-    case VTag::TagString:
-        return textTag(id, payload, length);
+        return new VTagNull(view.id);
+    case VTag::TagString: {
+        const std::string_view text = view.text();
+        return new VTagString(view.id, text.data(), static_cast<unsigned short>(text.size()));
+    }
     case VTag::TagUInt32:
-        return length < 4 ? nullptr : new VTagUInt32(id, static_cast<unsigned int>(loadBE32(payload)));
+        return new VTagUInt32(view.id, static_cast<unsigned int>(view.u32()));
     case VTag::TagUInt16:
-        return length < 2 ? nullptr : new VTagUInt16(id, loadBE16(payload));
+        return new VTagUInt16(view.id, view.u16());
     case VTag::TagUInt8:
-        return length < 1 ? nullptr : new VTagUInt8(id, payload[0]);
-    case VTag::TagBytes:
-        return bytesTag(id, payload, length);
+        return new VTagUInt8(view.id, view.u8());
+    case VTag::TagBytes: {
+        const std::string_view bytes = view.bytes();
+        return new VTagBytes(view.id, const_cast<char*>(bytes.data()), static_cast<unsigned short>(bytes.size()));
+    }
     case VTag::TagFloat:
-        return length < 4 ? nullptr : new VTagFloat(id, bitsFloat(loadBE32(payload)));
+        // Moved as a float, never computed with: every bit pattern survives.
+        return new VTagFloat(view.id, view.f32());
     default:
         return nullptr;
     }
@@ -96,28 +82,5 @@ VTag* VTagFactory::createVTag(unsigned char id, void* data, unsigned short size)
 // empty text, empty bytes or the value 0.
 VTag* VTagFactory::createVTag(VTag* source)
 {
-    if (!source)
-        return nullptr;
-    const unsigned char* payload = source->mData;
-    const unsigned int length = payload ? source->mLength : 0;
-    const unsigned char id = source->mId;
-    switch (vmsg::typeCode(*source)) {
-    case VTag::TagNull:
-        return new VTagNull(id);
-    case VTag::TagString:
-        return textTag(id, payload, length);
-    case VTag::TagUInt32:
-        return new VTagUInt32(id, static_cast<unsigned int>(vmsg::u32Value(*source)));
-    case VTag::TagUInt16:
-        return new VTagUInt16(id, vmsg::u16Value(*source));
-    case VTag::TagUInt8:
-        return new VTagUInt8(id, vmsg::u8Value(*source));
-    case VTag::TagBytes:
-        return bytesTag(id, payload, length);
-    case VTag::TagFloat:
-        // Moved as a float, never computed with: every bit pattern survives.
-        return new VTagFloat(id, vmsg::bitsFloat(vmsg::u32Value(*source)));
-    default:
-        return nullptr;
-    }
+    return source ? vmsg::makeTag(vmsg::viewOf(*source)) : nullptr;
 }
