@@ -92,17 +92,6 @@ inline int typeCode(const VTag& tag)
     return code;
 }
 
-inline std::uint16_t loadBE16(const unsigned char* p)
-{
-    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
-
-inline std::uint32_t loadBE32(const unsigned char* p)
-{
-    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-           std::uint32_t{p[3]};
-}
-
 /// Same id, type code, length and payload bytes.
 inline bool sameTag(const VTag& a, const VTag& b)
 {

@@ -1,6 +1,6 @@
 // Fuzz target: a message read from arbitrary bytes, written, read again.
 //
-// parseMsg keeps exactly the tags that parseTag accepts walking the block,
+// parseMsg keeps exactly the tags that the reader takes walking the block,
 // with counts that describe its chain. Written with getMsg and read again,
 // the message is equal tag by tag, and its encoding is byte-equal to the
 // first. The cursor operations and addTag keep chain and counts consistent:
@@ -8,6 +8,7 @@
 #include "FuzzSupport.h"
 
 #include <VMsg.h>
+#include <VWire.h>
 
 #include <algorithm>
 #include <memory>
@@ -20,23 +21,28 @@ using vmsgfuzz::sameTag;
 
 namespace {
 
-// The tags that parseTag accepts from offset 2 on, stepping by each tag's
-// declared size and stopping at the first one refused.
+// The tags that parseTag accepts at each tag the reader takes from the
+// block; the reader must step forward, stay in the block and end at the
+// first tag it refuses (or at the end).
 std::vector<std::unique_ptr<VTag>> walkTags(std::vector<unsigned char>& block)
 {
     std::vector<std::unique_ptr<VTag>> tags;
+    vmsg::Reader reader(block.data(), block.size());
+    vmsg::TagView view;
     std::size_t pos = 2;
-    while (pos < block.size()) {
-        void* next = nullptr;
+    while (reader.next(view)) {
+        FUZZ_CHECK(view.offset == pos && view.offset + view.size() <= block.size());
         std::unique_ptr<VTag> tag(
-            VTag::parseTag(block.data() + pos, static_cast<unsigned short>(block.size() - pos), &next));
-        if (!tag)
-            break;
-        const auto* after = static_cast<unsigned char*>(next);
-        FUZZ_CHECK(after > block.data() + pos && after <= block.data() + block.size());
-        pos = static_cast<std::size_t>(after - block.data());
+            VTag::parseTag(block.data() + pos, static_cast<unsigned short>(block.size() - pos), nullptr));
+        FUZZ_CHECK(tag != nullptr);
+        pos += view.size();
         tags.push_back(std::move(tag));
     }
+    FUZZ_CHECK(reader.offset() == pos);
+    FUZZ_CHECK((reader.stop() == vmsg::Stop::End) == (pos == block.size()));
+    if (pos < block.size())
+        FUZZ_CHECK(VTag::parseTag(block.data() + pos, static_cast<unsigned short>(block.size() - pos), nullptr) ==
+                   nullptr);
     return tags;
 }
 

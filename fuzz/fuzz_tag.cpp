@@ -9,14 +9,15 @@
 #include "FuzzSupport.h"
 
 #include <VTag.h>
+#include <VWire.h>
 
 #include <algorithm>
 #include <memory>
 #include <typeinfo>
 
 using vmsgfuzz::encodeTag;
-using vmsgfuzz::loadBE16;
-using vmsgfuzz::loadBE32;
+using vmsg::loadBE16;
+using vmsg::loadBE32;
 using vmsgfuzz::sameClass;
 using vmsgfuzz::sameTag;
 using vmsgfuzz::typeCode;
@@ -26,17 +27,8 @@ namespace {
 // Payload size of the fixed-size types; 0 for the others.
 unsigned fixedSize(unsigned code)
 {
-    switch (code) {
-    case VTag::TagUInt32:
-    case VTag::TagFloat:
-        return 4;
-    case VTag::TagUInt16:
-        return 2;
-    case VTag::TagUInt8:
-        return 1;
-    default:
-        return 0;
-    }
+    const vmsg::TypeInfo* type = vmsg::typeInfo(code);
+    return type ? type->minPayload() : 0;
 }
 
 // The class parseTag builds for @p code.
@@ -193,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(next == in.data() + 4 + declared);
 
     const unsigned code = in[1];
-    const bool accepted = code <= VTag::TagFloat && declared >= fixedSize(code);
+    const bool accepted = vmsg::typeInfo(code) != nullptr && declared >= fixedSize(code);
     FUZZ_CHECK((tag != nullptr) == accepted);
 
     std::unique_ptr<VTag> withoutNext(VTag::parseTag(in.data(), length, nullptr));

@@ -474,7 +474,8 @@ public:
     bool text(unsigned char tagId, std::string_view text)
     {
         std::size_t count = text.size() < kMaxText ? text.size() : kMaxText;
-        if (const void* nul = std::memchr(text.data(), 0, count))
+        // (An empty view may have a null data pointer, which memchr must not see.)
+        if (const void* nul = count ? std::memchr(text.data(), 0, count) : nullptr)
             count = static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
         unsigned char* payload = begin(tagId, VTag::TagString, count + 1);
         if (!payload)

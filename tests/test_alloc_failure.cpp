@@ -25,6 +25,7 @@
 // category, in a process where the library has not logged yet (ctest runs
 // each test in a process of its own).
 #include <CarrowMessage.h>
+#include <VWire.h>
 
 #include <log4cpp/Category.hh>
 
@@ -64,6 +65,7 @@ struct AllocatorState {
     std::atomic<long> count{0};            // allocations counted since arming
     std::atomic<long> injected{0};         // failures injected since arming
     std::atomic<long> live{0};             // blocks allocated and not yet released
+    std::atomic<long> total{0};            // blocks allocated since the process began
 };
 
 // Constant-initialised, so ready before any allocation of the process.
@@ -163,8 +165,10 @@ void* allocate(Fn next, Args&&... args)
         return next(args...);
     Nested nested;
     void* block = next(args...);
-    if (block)
+    if (block) {
         gAllocator.live.fetch_add(1);
+        gAllocator.total.fetch_add(1);
+    }
     return block;
 }
 
@@ -945,6 +949,35 @@ TEST(AllocFailureFirstUse, ParseVMsgStaysShort)
             EXPECT_EQ(structured->mObjects.size(), 3u);
         }
     });
+}
+
+// The in-place reader and writer allocate nothing, whatever the block.
+TEST(AllocationFree, ReaderAndWriterMakeNoAllocation)
+{
+    const Bytes block = everyTypeBlock(0x21);
+    unsigned char out[vmsg::kMaxBlock];
+    const std::string text(1100, 't');
+    const long before = gAllocator.total.load();
+    for (int round = 0; round < 100; ++round) {
+        for (std::size_t size = 0; size <= block.size(); ++size) {
+            vmsg::Reader reader(block.data(), size);
+            vmsg::TagView tag;
+            std::size_t characters = 0;
+            while (reader.next(tag))
+                characters += tag.text().size() + tag.bytes().size() + tag.u32();
+            EXPECT_GE(characters, 0u);
+        }
+        vmsg::Writer writer(out, sizeof out, 0x21);
+        writer.null(1);
+        writer.u8(2, 7);
+        writer.u16(3, 258);
+        writer.u32(4, 1);
+        writer.f32(5, 1.5f);
+        writer.text(6, text);
+        writer.bytes(7, text.data(), text.size());
+        EXPECT_FALSE(writer.ok()); // the long bytes no longer fit
+    }
+    EXPECT_EQ(gAllocator.total.load() - before, 0);
 }
 
 } // namespace

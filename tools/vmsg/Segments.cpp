@@ -16,7 +16,7 @@ namespace {
 std::unique_ptr<VMsg> parseWhole(const Block& block)
 {
     const std::size_t size = block.bytes.size();
-    if (size < kMessageHeaderSize)
+    if (size < vmsg::kMessageHeaderSize)
         throw BlockError(block.where + ": a block needs at least 2 bytes (message id and flags), found " +
                          std::to_string(size));
     const BlockWalk walk = walkBlock(block.bytes.data(), size);

@@ -4,6 +4,8 @@
 #include "Errors.h"
 #include "Text.h"
 
+#include <VWire.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -12,8 +14,6 @@
 namespace vmsgtool {
 
 namespace {
-
-const char* const kTypeNames[] = {"null", "str", "u32", "u16", "u8", "bytes", "f32"};
 
 [[noreturn]] void badArgument(const std::string& argument, const std::string& what)
 {
@@ -46,9 +46,9 @@ float floatValue(const std::string& argument, const std::string& text)
 
 VTag* textTag(const std::string& argument, unsigned char id, const std::string& text)
 {
-    if (text.size() > VTAG_MAX_PAYLOAD - 1)
+    if (text.size() > vmsg::kMaxText)
         badArgument(argument, "text of " + std::to_string(text.size()) + " characters; a str tag holds at most " +
-                                  std::to_string(VTAG_MAX_PAYLOAD - 1));
+                                  std::to_string(vmsg::kMaxText));
     return new VTagString(id, text.c_str(), static_cast<unsigned short>(text.size()));
 }
 
@@ -60,9 +60,9 @@ VTag* bytesTag(const std::string& argument, unsigned char id, const std::string&
     } catch (const UsageError& error) {
         badArgument(argument, std::string("bytes value, ") + error.what());
     }
-    if (bytes.size() > VTAG_MAX_PAYLOAD)
+    if (bytes.size() > vmsg::kMaxPayload)
         badArgument(argument, std::to_string(bytes.size()) + " bytes; a bytes tag holds at most " +
-                                  std::to_string(VTAG_MAX_PAYLOAD));
+                                  std::to_string(vmsg::kMaxPayload));
     return new VTagBytes(id, bytes.data(), static_cast<unsigned short>(bytes.size()));
 }
 
@@ -87,21 +87,26 @@ VTag* valueTag(const std::string& argument, VTag::VTagType type, unsigned char i
 
 const char* typeName(unsigned code)
 {
-    return code < sizeof kTypeNames / sizeof kTypeNames[0] ? kTypeNames[code] : nullptr;
+    const vmsg::TypeInfo* type = vmsg::typeInfo(code);
+    return type ? type->name : nullptr;
 }
 
 std::optional<VTag::VTagType> typeFromName(std::string_view name)
 {
-    for (unsigned code = 0; code < sizeof kTypeNames / sizeof kTypeNames[0]; ++code) {
-        if (name == kTypeNames[code])
-            return static_cast<VTag::VTagType>(code);
-    }
+    if (const vmsg::TypeInfo* type = vmsg::typeInfo(name))
+        return static_cast<VTag::VTagType>(type->code);
     return std::nullopt;
 }
 
 const char* typeNameList()
 {
-    return "null, str, u8, u16, u32, f32, bytes";
+    static const std::string list = [] {
+        std::string names;
+        for (const vmsg::TypeInfo& type : vmsg::kTypes)
+            names += (names.empty() ? "" : ", ") + std::string(type.name);
+        return names;
+    }();
+    return list.c_str();
 }
 
 std::unique_ptr<VTag> parseTagArgument(const std::string& argument)
@@ -132,7 +137,7 @@ std::vector<unsigned char> encodeMessage(unsigned char id, unsigned char flags,
     std::size_t payload = 0; // counted wide: the message's own sum is 16-bit
     for (const std::string& argument : arguments) {
         std::unique_ptr<VTag> tag = parseTagArgument(argument);
-        payload += tag->mLength + std::size_t{VTAG_HEADER_SIZE};
+        payload += tag->mLength + vmsg::kTagHeaderSize;
         msg.addTag(tag.release());
     }
     if (payload > VMSG_MAX_PAYLOAD)

@@ -200,8 +200,6 @@ std::string renderText(const Json& report)
         out += tagTable(report["tags"]);
     if (!report["stop"].is_null())
         out += stopLines(report["stop"]);
-    if (report.contains("mismatch"))
-        out += "  warning: " + report["mismatch"].get<std::string>() + "\n";
     if (report.contains("endpoint"))
         out += dictionaryLines(report);
     return out;

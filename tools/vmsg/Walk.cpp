@@ -8,41 +8,9 @@ namespace vmsgtool {
 
 namespace {
 
-unsigned fixedSize(unsigned code)
+WalkStop makeStop(const vmsg::TagView& refused, vmsg::Stop reason, std::size_t size)
 {
-    switch (code) {
-    case VTag::TagUInt32:
-    case VTag::TagFloat: return 4;
-    case VTag::TagUInt16: return 2;
-    case VTag::TagUInt8: return 1;
-    default: return 0;
-    }
-}
-
-// Names the reason a null result of parseTag had: without a next position
-// the header or the declared payload did not fit; with one, the header fit
-// and the tag itself was refused.
-StopReason classify(std::size_t left, bool nextWritten, unsigned code, unsigned declared)
-{
-    if (!nextWritten)
-        return left < VTAG_HEADER_SIZE ? StopReason::ShortHeader : StopReason::LengthBeyondBlock;
-    if (code > VTag::TagFloat)
-        return StopReason::UnknownTypeCode;
-    if (declared < fixedSize(code))
-        return StopReason::ShortFixedValue;
-    return StopReason::Refused;
-}
-
-WalkStop makeStop(const unsigned char* data, std::size_t pos, std::size_t size, bool nextWritten)
-{
-    WalkStop stop{pos, size - pos, StopReason::ShortHeader, 0, 0, 0};
-    if (size - pos >= VTAG_HEADER_SIZE) {
-        stop.id = data[pos];
-        stop.code = data[pos + 1];
-        stop.declared = data[pos + 2] * 256u + data[pos + 3];
-    }
-    stop.reason = classify(size - pos, nextWritten, stop.code, stop.declared);
-    return stop;
+    return WalkStop{refused.offset, size - refused.offset, reason, refused.id, refused.type, refused.declared};
 }
 
 std::string plural(std::size_t count, const char* noun)
@@ -65,9 +33,9 @@ std::vector<std::string> textNotes(const WalkedTag& walked)
     else if (chars + 1 < declared)
         notes.push_back("the text ends at its NUL after " + plural(chars, "character") + ", ignoring " +
                         plural(declared - chars - 1, "more declared byte"));
-    if (chars > VTAG_MAX_PAYLOAD - 1u)
-        notes.push_back("text of " + plural(chars, "character") + " cut to " +
-                        std::to_string(VTAG_MAX_PAYLOAD - 1) + " by the library");
+    if (chars > vmsg::kMaxText)
+        notes.push_back("text of " + plural(chars, "character") + " cut to " + std::to_string(vmsg::kMaxText) +
+                        " by the library");
     return notes;
 }
 
@@ -76,32 +44,27 @@ std::vector<std::string> textNotes(const WalkedTag& walked)
 BlockWalk walkBlock(const unsigned char* data, std::size_t size)
 {
     BlockWalk walk;
-    std::size_t pos = kMessageHeaderSize;
-    while (pos < size) {
-        void* next = nullptr;
-        auto* at = const_cast<unsigned char*>(data + pos);
-        std::unique_ptr<VTag> tag(VTag::parseTag(at, static_cast<unsigned short>(size - pos), &next));
-        if (!tag || !next) {
-            walk.stop = makeStop(data, pos, size, next != nullptr);
-            if (tag) // a tag without a next position: the parser broke its contract
-                walk.stop->reason = StopReason::Refused;
-            break;
-        }
-        const unsigned declared = data[pos + 2] * 256u + data[pos + 3];
-        walk.tags.push_back(WalkedTag{pos, declared, data + pos + VTAG_HEADER_SIZE, std::move(tag)});
-        pos = static_cast<std::size_t>(static_cast<unsigned char*>(next) - data);
+    vmsg::Reader reader(data, size);
+    vmsg::TagView view;
+    while (reader.next(view)) {
+        auto* at = const_cast<unsigned char*>(data + view.offset);
+        std::unique_ptr<VTag> tag(VTag::parseTag(at, static_cast<unsigned short>(size - view.offset), nullptr));
+        walk.tags.push_back(WalkedTag{view.offset, view.declared, view.payload, std::move(tag)});
     }
+    if (reader.stop() != vmsg::Stop::End)
+        walk.stop = makeStop(view, reader.stop(), size);
     return walk;
 }
 
-const char* stopReasonName(StopReason reason)
+const char* stopReasonName(vmsg::Stop reason)
 {
     switch (reason) {
-    case StopReason::ShortHeader: return "short-header";
-    case StopReason::LengthBeyondBlock: return "length-beyond-block";
-    case StopReason::UnknownTypeCode: return "unknown-type-code";
-    case StopReason::ShortFixedValue: return "short-fixed-value";
-    case StopReason::Refused: return "refused";
+    case vmsg::Stop::End: return "end";
+    case vmsg::Stop::ShortBlock: return "short-block";
+    case vmsg::Stop::ShortTagHeader: return "short-header";
+    case vmsg::Stop::LengthBeyondBlock: return "length-beyond-block";
+    case vmsg::Stop::UnknownType: return "unknown-type-code";
+    case vmsg::Stop::ShortFixedValue: return "short-fixed-value";
     }
     return "refused";
 }
@@ -110,21 +73,23 @@ std::string describeStop(const WalkStop& stop)
 {
     const std::string tag = "tag " + std::to_string(stop.id);
     switch (stop.reason) {
-    case StopReason::ShortHeader:
+    case vmsg::Stop::ShortBlock:
+        return "short block (a block needs 2 bytes: message id and flags)";
+    case vmsg::Stop::ShortTagHeader:
         return "short tag header (a tag header needs 4 bytes)";
-    case StopReason::LengthBeyondBlock:
+    case vmsg::Stop::LengthBeyondBlock:
         return tag + " declares " + plural(stop.declared, "payload byte") + " but only " +
-               std::to_string(stop.unread - VTAG_HEADER_SIZE) + " follow its header";
-    case StopReason::UnknownTypeCode:
-        return tag + " has unknown type code " + std::to_string(stop.code) + " (expected 0 to 6)";
-    case StopReason::ShortFixedValue:
+               std::to_string(stop.unread - vmsg::kTagHeaderSize) + " follow its header";
+    case vmsg::Stop::UnknownType:
+        return tag + " has unknown type code " + std::to_string(stop.code) + " (expected 0 to " +
+               std::to_string(vmsg::kTypeCount - 1) + ")";
+    case vmsg::Stop::ShortFixedValue:
         return tag + " of type " + typeName(stop.code) + " declares " + plural(stop.declared, "byte") +
-               ", its value needs " + std::to_string(fixedSize(stop.code));
-    case StopReason::Refused:
+               ", its value needs " + std::to_string(vmsg::typeInfo(stop.code)->minPayload());
+    case vmsg::Stop::End:
         break;
     }
-    return tag + " (type code " + std::to_string(stop.code) + ", declared length " +
-           std::to_string(stop.declared) + ") refused by the tag parser";
+    return "the whole block was read";
 }
 
 std::vector<std::string> tagNotes(const WalkedTag& walked)
@@ -135,10 +100,11 @@ std::vector<std::string> tagNotes(const WalkedTag& walked)
         return textNotes(walked);
     if (code == VTag::TagNull && declared > 0)
         return {"declares " + plural(declared, "payload byte") + ", which a null tag ignores"};
-    if (code == VTag::TagBytes && declared > VTAG_MAX_PAYLOAD)
+    if (code == VTag::TagBytes && declared > vmsg::kMaxPayload)
         return {"declares " + plural(declared, "byte") + "; the library keeps the first " +
-                std::to_string(VTAG_MAX_PAYLOAD) + ", dropping " + std::to_string(declared - VTAG_MAX_PAYLOAD)};
-    const unsigned size = fixedSize(code);
+                std::to_string(vmsg::kMaxPayload) + ", dropping " + std::to_string(declared - vmsg::kMaxPayload)};
+    const vmsg::TypeInfo* type = vmsg::typeInfo(code);
+    const unsigned size = type && type->fixedSize ? type->maxPayload : 0;
     if (size && declared > size)
         return {"declares " + plural(declared, "byte") + "; the value is read from the first " +
                 std::to_string(size) + ", ignoring " + std::to_string(declared - size)};

@@ -311,7 +311,7 @@ case_dictionary_errors() {
     printf '{\n  "tags": [\n    {"id": 1, "name": "device", "type": "u64"}\n  ]\n}\n' >"$work/type.json"
     run 2 decode --dict "$work/type.json" <<<'21 00'
     same_err <<EOF
-vmsg decode: $work/type.json:3: tags[0].type: expected a type name (null, str, u8, u16, u32, f32, bytes), found "u64"
+vmsg decode: $work/type.json:3: tags[0].type: expected a type name (null, str, u32, u16, u8, bytes, f32), found "u64"
 EOF
     [[ ! -s $work/out ]] || fail "output written with a broken dictionary"
     printf '{\n  "tags": [\n    {"id": 1, "name": "device", "type": "u32"},\n  ]\n}\n' >"$work/syntax.json"

@@ -111,7 +111,7 @@ TEST(Dictionary, ContentErrorsNameLinePathAndExpectation)
         {"{\"tags\": {}}", "d.json:1: tags: expected a list of entries, found {}"},
         {"{\"tags\": [\n{\"id\": 1, \"name\": \"a\"}\n]}", "d.json:2: tags[0]: missing key 'type'"},
         {"{\"tags\": [\n{\"id\": 1, \"name\": \"a\",\n \"type\": \"u64\"}]}",
-         "d.json:3: tags[0].type: expected a type name (null, str, u8, u16, u32, f32, bytes), found \"u64\""},
+         "d.json:3: tags[0].type: expected a type name (null, str, u32, u16, u8, bytes, f32), found \"u64\""},
         // The number ends its line: its line is the one reported, not the next.
         {"{\"tags\": [\n{\"name\": \"a\", \"type\": \"u8\", \"id\": 256\n}]}",
          "d.json:2: tags[0].id: expected an id from 0 to 255, found 256"},

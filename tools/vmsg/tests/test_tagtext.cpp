@@ -63,7 +63,7 @@ TEST(TagArguments, BadArgumentsAreNamedWithWhatWasExpected)
         const char* error;
     } rows[] = {
         {"u8", "tag argument 'u8': expected TYPE:ID=VALUE or null:ID"},
-        {"u64:1=2", "tag argument 'u64:1=2': unknown type 'u64'; expected one of null, str, u8, u16, u32, f32, bytes"},
+        {"u64:1=2", "tag argument 'u64:1=2': unknown type 'u64'; expected one of null, str, u32, u16, u8, bytes, f32"},
         {"u8:256=1", "tag argument 'u8:256=1': expected a tag id from 0 to 255 (decimal or 0x hex), found '256'"},
         {"u8:=1", "tag argument 'u8:=1': expected a tag id from 0 to 255 (decimal or 0x hex), found ''"},
         {"u8:5", "tag argument 'u8:5': expected '=' and a value after the tag id"},
