@@ -15,6 +15,7 @@
 #include <CarrowMessage.h>
 #include <VMsg.h>
 #include <VTag.h>
+#include <VWire.h>
 
 #include "heap_count.h"
 #include "summary.h"
@@ -382,6 +383,109 @@ void Decode_R(benchmark::State& state)
     setBytes(state, wire.size);
 }
 
+// Reads every value of R in place with vmsg::Reader, checking each tag's
+// type and copying texts and bytes out, as readR and the msgpack-c decode
+// do. @return false on an unexpected tag or a block that stops early.
+bool readInPlaceR(const unsigned char* block, std::size_t size, ValuesR& v)
+{
+    vmsg::Reader reader(block, size);
+    vmsg::TagView tag;
+    v.seen = 0;
+    auto copyText = [](const vmsg::TagView& t, char* dst, std::size_t capacity) {
+        const std::string_view text = t.text();
+        if (t.type != VTag::TagString || text.size() >= capacity)
+            return false;
+        std::memcpy(dst, text.data(), text.size());
+        dst[text.size()] = '\0';
+        return true;
+    };
+    auto copyBytes = [](const vmsg::TagView& t, unsigned char* dst, std::size_t capacity) {
+        const std::string_view bytes = t.bytes();
+        if (t.type != VTag::TagBytes || bytes.size() > capacity)
+            return false;
+        std::memcpy(dst, bytes.data(), bytes.size());
+        return true;
+    };
+    while (reader.next(tag)) {
+        ++v.seen;
+        bool ok = true;
+        switch (tag.id) {
+        case kIdU8a: ok = tag.type == VTag::TagUInt8; v.u8a = tag.u8(); break;
+        case kIdU8b: ok = tag.type == VTag::TagUInt8; v.u8b = tag.u8(); break;
+        case kIdU16a: ok = tag.type == VTag::TagUInt16; v.u16a = tag.u16(); break;
+        case kIdU16b: ok = tag.type == VTag::TagUInt16; v.u16b = tag.u16(); break;
+        case kIdU32a: ok = tag.type == VTag::TagUInt32; v.u32a = tag.u32(); break;
+        case kIdU32b: ok = tag.type == VTag::TagUInt32; v.u32b = tag.u32(); break;
+        case kIdFloat: ok = tag.type == VTag::TagFloat; v.f = tag.f32(); break;
+        case kIdNull: v.null = tag.type == VTag::TagNull; break;
+        case kIdShortText: ok = copyText(tag, v.shortText, sizeof v.shortText); break;
+        case kIdLongText: ok = copyText(tag, v.longText, sizeof v.longText); break;
+        case kIdBytes16: ok = copyBytes(tag, v.bytes16, sizeof v.bytes16); break;
+        case kIdBytes200: ok = copyBytes(tag, v.bytes200, sizeof v.bytes200); break;
+        default: ok = false;
+        }
+        if (!ok)
+            return false;
+    }
+    return reader.stop() == vmsg::Stop::End;
+}
+
+void Reader_R(benchmark::State& state)
+{
+    const Wire wire = wireOf(*buildR());
+    ValuesR values;
+    if (!readInPlaceR(wire.bytes, wire.size, values) || !expectedValues(values)) {
+        state.SkipWithError("reading R in place does not give R's values");
+        return;
+    }
+    HeapMeter heap;
+    for (auto _ : state) {
+        bool ok = readInPlaceR(wire.bytes, wire.size, values);
+        benchmark::DoNotOptimize(ok);
+        benchmark::DoNotOptimize(values);
+    }
+    heap.report(state);
+    setBytes(state, wire.size);
+}
+
+// Writes R's values (read from a mutable struct, as msgpack-c's pack reads
+// them) with vmsg::Writer. @return the block's size, 0 when it failed.
+std::size_t writeR(unsigned char* out, std::size_t capacity, const ValuesR& v)
+{
+    vmsg::Writer w(out, capacity, kMsgR);
+    w.u8(kIdU8a, v.u8a);
+    w.u16(kIdU16a, v.u16a);
+    w.u32(kIdU32a, v.u32a);
+    w.f32(kIdFloat, v.f);
+    w.null(kIdNull);
+    w.text(kIdShortText, std::string_view(v.shortText, kShortTextLength));
+    w.text(kIdLongText, std::string_view(v.longText, kLongTextLength));
+    w.bytes(kIdBytes16, v.bytes16, sizeof v.bytes16);
+    w.bytes(kIdBytes200, v.bytes200, sizeof v.bytes200);
+    w.u32(kIdU32b, v.u32b);
+    w.u16(kIdU16b, v.u16b);
+    w.u8(kIdU8b, v.u8b);
+    return w.ok() ? w.size() : 0;
+}
+
+void Writer_R(benchmark::State& state)
+{
+    const Wire reference = wireOf(*buildR());
+    unsigned char out[VMSG_MAX_BLOCK];
+    if (writeR(out, sizeof out, gSourceR) != reference.size || std::memcmp(out, reference.bytes, reference.size)) {
+        state.SkipWithError("writing R in place gives other bytes than getMsg");
+        return;
+    }
+    HeapMeter heap;
+    for (auto _ : state) {
+        std::size_t n = writeR(out, sizeof out, gSourceR);
+        benchmark::DoNotOptimize(n);
+        benchmark::ClobberMemory();
+    }
+    heap.report(state);
+    setBytes(state, reference.size);
+}
+
 // sendMessage -> bytesOut -> bytesIn -> getMessage. The received message is
 // what the next iteration sends, so nothing is built inside the loop.
 void endpointRoundTrip(benchmark::State& state, std::unique_ptr<VMsg> first)
@@ -722,6 +826,8 @@ void registerAll()
     add("Encode_R", Encode_R);
     add("BuildEncode_R", BuildEncode_R);
     add("Decode_R", Decode_R);
+    add("Reader_R", Reader_R);
+    add("Writer_R", Writer_R);
     add("Endpoint_T", Endpoint_T);
     add("Endpoint_R", Endpoint_R);
     add("CheckMessageTags_R", CheckMessageTags_R);

@@ -43,6 +43,8 @@ constexpr Line kLines[] = {
     {"Encode_R", "Msgpack_Encode_R", "Floor_Memcpy_R"},
     {"BuildEncode_R", "Msgpack_Encode_R", nullptr},
     {"Decode_R", "Msgpack_Decode_R", "Floor_Alloc_R"},
+    {"Reader_R", "Msgpack_Decode_R", "Floor_Memcpy_R"},
+    {"Writer_R", "Msgpack_Encode_R", "Floor_Memcpy_R"},
     {"Endpoint_T", nullptr, nullptr},
     {"Endpoint_R", nullptr, nullptr},
     {"CheckMessageTags_R", nullptr, nullptr},
@@ -172,6 +174,8 @@ int SummaryReporter::printSummary(std::ostream& out) const
     ratio("Decode_R / Msgpack_Decode_R (time)", "Decode_R", "Msgpack_Decode_R", 1.0);
     ratio("Encode_R / Msgpack_Encode_R (time)", "Encode_R", "Msgpack_Encode_R", 1.0);
     ratio("Decode_R / Floor_Alloc_R (time)", "Decode_R", "Floor_Alloc_R", 1.3);
+    ratio("Reader_R / Msgpack_Decode_R (time)", "Reader_R", "Msgpack_Decode_R", 0.5);
+    ratio("Writer_R / Msgpack_Encode_R (time)", "Writer_R", "Msgpack_Encode_R", 1.0);
     if (const Figures* t = find("Endpoint_T"))
         check("Endpoint_T ns/op", t->nsPerOp, "<", 250);
     auto allocBudget = [&](const char* name, double tags) {
@@ -184,6 +188,13 @@ int SummaryReporter::printSummary(std::ostream& out) const
     allocBudget("Decode_R", kTagsR);
     allocBudget("Endpoint_T", kTagsT);
     allocBudget("Endpoint_R", kTagsR);
+    auto noAllocation = [&](const char* name) {
+        const Figures* f = find(name);
+        if (f && f->allocsPerOp >= 0)
+            check((std::string(name) + " allocs/op").c_str(), f->allocsPerOp, "<=", 0);
+    };
+    noAllocation("Reader_R");
+    noAllocation("Writer_R");
     const Figures* s256 = find("Segment_L/256");
     const Figures* s1024 = find("Segment_L/1024");
     if (s256 && s1024 && s256->bytesPerSecond > 0 && s1024->bytesPerSecond > 0)

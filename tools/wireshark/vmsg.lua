@@ -18,19 +18,35 @@ local vmsg = Proto("vmsg", "libvmsg message")
 local MESSAGE_HEADER_SIZE = 2
 local TAG_HEADER_SIZE = 4
 local MORE_SEGMENTS = 0x80
+-- The wire types by code: short name, whether the payload has a fixed size,
+-- and the largest payload. The test wireshark.type_table checks this table
+-- against the library's own (vmsg::kTypes), line by line.
+local TYPES = {
+    [0] = { name = "null", fixed = true, max = 0 },
+    [1] = { name = "str", fixed = false, max = 1018 },
+    [2] = { name = "u32", fixed = true, max = 4 },
+    [3] = { name = "u16", fixed = true, max = 2 },
+    [4] = { name = "u8", fixed = true, max = 1 },
+    [5] = { name = "bytes", fixed = false, max = 1018 },
+    [6] = { name = "f32", fixed = true, max = 4 },
+}
+
 -- The library keeps at most this many payload bytes of a raw-bytes tag,
 -- and one byte fewer characters of a text (it adds the NUL).
-local MAX_TAG_PAYLOAD = 1018
+local MAX_TAG_PAYLOAD = TYPES[5].max
 local MAX_TEXT = MAX_TAG_PAYLOAD - 1
 -- The required-tag check takes an 8-bit tag count.
 local MAX_CHECKED_TAGS = 255
 
 local TYPE_NULL, TYPE_TEXT, TYPE_U32, TYPE_U16, TYPE_U8, TYPE_BYTES, TYPE_F32 = 0, 1, 2, 3, 4, 5, 6
-local TYPE_NAMES = {
-    [TYPE_NULL] = "null", [TYPE_TEXT] = "str", [TYPE_U32] = "u32", [TYPE_U16] = "u16",
-    [TYPE_U8] = "u8", [TYPE_BYTES] = "bytes", [TYPE_F32] = "f32",
-}
-local FIXED_SIZE = { [TYPE_U32] = 4, [TYPE_U16] = 2, [TYPE_U8] = 1, [TYPE_F32] = 4 }
+local TYPE_NAMES = {}
+-- The payload size of a fixed-size value that a received tag must declare
+-- at least (none for a null tag, whose value is empty).
+local FIXED_SIZE = {}
+for code, type in pairs(TYPES) do
+    TYPE_NAMES[code] = type.name
+    if type.fixed and type.max > 0 then FIXED_SIZE[code] = type.max end
+end
 
 local DEFAULT_PORT = 47800
 
@@ -520,7 +536,7 @@ local function refusal(tvb, pos)
             plural(declared, "payload byte") .. " but only " .. (left - TAG_HEADER_SIZE) ..
             " follow its header"
     end
-    if code > TYPE_F32 then
+    if not TYPES[code] then
         return e.unknown_type_code, "type",
             "Tag " .. id .. " has unknown type code " .. code .. " (expected 0 to 6)"
     end
