@@ -39,8 +39,36 @@ inline TagView viewOf(const VTag& tag)
 
 /// A new tag of the view's type holding what the view's accessors give:
 /// the tag VTag::parseTag builds from those bytes, or the clone of a tag.
-/// Null for an unknown type code.
-VTag* makeTag(const TagView& view);
+/// Null for an unknown type code. One construction serves both: the value
+/// comes from the view's accessors (a text up to its NUL and at most 1017
+/// characters, raw bytes cut to 1018, a short fixed-size payload as 0).
+/// Inline, so that parseMsg builds its tags without a call per tag.
+inline VTag* makeTag(const TagView& view)
+{
+    switch (view.type) {
+    case VTag::TagNull:
+        return new VTagNull(view.id);
+    case VTag::TagString: {
+        const std::string_view text = view.text();
+        return new VTagString(view.id, text.data(), static_cast<unsigned short>(text.size()));
+    }
+    case VTag::TagUInt32:
+        return new VTagUInt32(view.id, static_cast<unsigned int>(view.u32()));
+    case VTag::TagUInt16:
+        return new VTagUInt16(view.id, view.u16());
+    case VTag::TagUInt8:
+        return new VTagUInt8(view.id, view.u8());
+    case VTag::TagBytes: {
+        const std::string_view bytes = view.bytes();
+        return new VTagBytes(view.id, const_cast<char*>(bytes.data()), static_cast<unsigned short>(bytes.size()));
+    }
+    case VTag::TagFloat:
+        // Moved as a float, never computed with: every bit pattern survives.
+        return new VTagFloat(view.id, view.f32());
+    default:
+        return nullptr;
+    }
+}
 
 } // namespace vmsg
 
