@@ -34,7 +34,7 @@ install(TARGETS vlog vmsg
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/include/"
     DESTINATION "${VMSG_INSTALL_INCLUDEDIR}"
     COMPONENT Development
-    FILES_MATCHING PATTERN "*.h")
+    FILES_MATCHING PATTERN "*.h" PATTERN "*.hpp")
 
 # CMake package: find_package(vmsg) -> vmsg::vmsg (and vmsg::vlog).
 install(EXPORT vmsgTargets

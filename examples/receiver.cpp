@@ -9,14 +9,9 @@
 // 0 when COUNT datagrams arrived and every one gave an accepted message.
 #include "DemoProtocol.h"
 #include "Print.h"
+#include "Udp.h"
 
 #include <CarrowMessage.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -26,33 +21,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Binds a UDP socket to 127.0.0.1:port; the bound port, or 0.
-unsigned short bindLoopback(int fd, unsigned short port)
-{
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return 0;
-    socklen_t size = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        return 0;
-    return ntohs(address.sin_port);
-}
-
-// Waits until a datagram is there or the deadline passes; its size, or -1.
-long receiveBefore(int fd, Clock::time_point deadline, unsigned char* buffer, std::size_t size)
-{
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0)
-        return -1;
-    pollfd waiting{fd, POLLIN, 0};
-    if (::poll(&waiting, 1, static_cast<int>(left.count())) != 1)
-        return -1;
-    return static_cast<long>(::recv(fd, buffer, size, 0));
-}
 
 // Prints the message, whether its required tags are there, and its
 // structured view.
@@ -92,8 +60,8 @@ int main(int argc, char** argv)
     }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const unsigned short bound = fd < 0 ? 0 : bindLoopback(fd, static_cast<unsigned short>(port));
+    demo::UdpSocket socket;
+    const unsigned short bound = socket.ok() ? socket.bindLoopback(static_cast<unsigned short>(port)) : 0;
     if (bound == 0) {
         std::perror("receiver: socket");
         return 1;
@@ -105,7 +73,7 @@ int main(int argc, char** argv)
     int received = 0, accepted = 0;
     std::vector<unsigned char> datagram(65536);
     while (received < count) {
-        const long n = receiveBefore(fd, deadline, datagram.data(), datagram.size());
+        const long n = socket.receiveBefore(deadline, datagram.data(), datagram.size());
         if (n < 0)
             break;
         ++received;
@@ -123,7 +91,6 @@ int main(int argc, char** argv)
         }
         std::fflush(stdout);
     }
-    ::close(fd);
     std::printf("received %d of %d datagrams, %d messages accepted%s\n", received, count, accepted,
                 received < count ? " (timed out)" : "");
     return received == count && accepted == count ? 0 : 1;

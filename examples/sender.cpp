@@ -9,13 +9,9 @@
 // every datagram went out.
 #include "DemoProtocol.h"
 #include "Print.h"
+#include "Udp.h"
 
 #include <Carrow.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,7 +39,7 @@ VMsg* telemetry(unsigned int device)
 }
 
 // Writes every queued message and sends it; the number sent, or -1.
-int flush(Carrow& endpoint, int fd, const sockaddr_in& to)
+int flush(Carrow& endpoint, demo::UdpSocket& socket, unsigned short port)
 {
     int sent = 0;
     unsigned char block[VMSG_MAX_BLOCK];
@@ -54,10 +50,8 @@ int flush(Carrow& endpoint, int fd, const sockaddr_in& to)
             demo::printAndFreeErrors(stdout, errors);
             return -1;
         }
-        if (::sendto(fd, block, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) != length) {
-            std::perror("sendto");
+        if (!socket.sendTo(port, block, length))
             return -1;
-        }
         std::printf("sent %u bytes\n", length);
         ++sent;
     }
@@ -79,15 +73,11 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0) {
+    demo::UdpSocket socket;
+    if (!socket.ok()) {
         std::perror("socket");
         return 1;
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<unsigned short>(port));
 
     Carrow endpoint(&demo::dictionary());
 
@@ -105,12 +95,10 @@ int main(int argc, char** argv)
         if (VList* errors = endpoint.sendMessage(msg)) {
             demo::printAndFreeErrors(stdout, errors);
             delete msg;
-            ::close(fd);
             return 1;
         }
     }
-    const int sent = flush(endpoint, fd, to);
-    ::close(fd);
+    const int sent = flush(endpoint, socket, static_cast<unsigned short>(port));
     std::printf("sent %d of %d messages to 127.0.0.1:%d\n", sent, count, port);
     return sent == count ? 0 : 1;
 }

@@ -3,13 +3,12 @@
 #include <Carrow.h>
 
 #include "endpoint/ErrorList.h"
+#include "endpoint/RequiredTags.h"
 #include "logging/Categories.h"
 
 #include <memory>
 
 namespace {
-
-constexpr unsigned char kConsumedTagId = 255;
 
 void deleteQueuedMessages(VList& queue)
 {
@@ -110,19 +109,8 @@ VList* Carrow::checkMessageTags(const CarrowMsgDef* def, unsigned char* ids, uns
     if (!ids)
         count = 0;
     vmsg::ErrorListPtr errors(new VList());
-    for (unsigned r = 0; r < def->mRequiredCount; ++r) {
-        const unsigned char required = def->mRequiredTags[r];
-        bool found = false;
-        for (unsigned i = 0; i < count && !found; ++i) {
-            if (ids[i] == required) {
-                // Consumed: each present id satisfies one requirement only.
-                ids[i] = kConsumedTagId;
-                found = true;
-            }
-        }
-        if (!found)
-            vmsg::addError(*errors, ErrMissingTag, &required, 1);
-    }
+    vmsg::matchRequiredTags(*def, ids, count,
+                            [&](unsigned char id) { vmsg::addError(*errors, ErrMissingTag, &id, 1); });
     if (errors->empty())
         return nullptr;
     return errors.release();

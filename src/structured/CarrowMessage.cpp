@@ -1,9 +1,11 @@
 // The structured view: copies of a message's tags grouped into plain tags
 // and objects opened by meta tags.
 #include <CarrowMessage.h>
+#include <vmsg.hpp>
 
 #include "endpoint/ErrorList.h"
 #include "logging/Categories.h"
+#include "structured/Structure.h"
 
 #include <log4cpp/Category.hh>
 
@@ -86,6 +88,36 @@ void groupTags(const CarrowDictDef* dict, std::vector<VTag*>& copies, CarrowMess
 
 } // namespace
 
+namespace vmsg {
+
+std::unique_ptr<CarrowMessage> buildStructure(const CarrowDictDef& dict, const VMsg& msg, ErrorListPtr& errors)
+{
+    std::unique_ptr<CarrowMessage> result(new CarrowMessage(msg.mId));
+    const unsigned short declared = msg.mTagCount;
+    TagCopies copies;
+    copies.tags.reserve(declared);
+    for (VTag* tag = msg.mFirstTag; tag; tag = tag->mNext) {
+        // The slot comes first, so that a copy is never held outside it.
+        copies.tags.push_back(nullptr);
+        if (VTag* copy = VTagFactory::createVTag(tag))
+            copies.tags.back() = copy;
+        else
+            copies.tags.pop_back();
+    }
+    const std::size_t made = copies.tags.size();
+    if (made != declared) {
+        cVlog::getLog(log::kCarrowMessage)
+            .warn("parseVMsg(): tagcount: %d size: %d", static_cast<int>(declared), static_cast<int>(made));
+        const auto difference = static_cast<unsigned short>(made - declared);
+        errors.reset(errorList(ErrTagCountMismatch, &difference, sizeof difference));
+        return nullptr; // the copies and the empty result are released on the way out
+    }
+    groupTags(&dict, copies.tags, *result);
+    return result;
+}
+
+} // namespace vmsg
+
 CarrowMessage* CarrowMessage::parseVMsg(const CarrowDictDef* dict, VMsg* msg)
 {
     replaceLastErrors(nullptr);
@@ -96,27 +128,24 @@ CarrowMessage* CarrowMessage::parseVMsg(const CarrowDictDef* dict, VMsg* msg)
                   static_cast<void*>(msg));
         return nullptr;
     }
-    std::unique_ptr<CarrowMessage> result(new CarrowMessage(msg->mId));
-    const unsigned short declared = msg->mTagCount;
-    TagCopies copies;
-    copies.tags.reserve(declared);
-    msg->gotoFirst();
-    while (VTag* tag = msg->getTag()) {
-        // The slot comes first, so that a copy is never held outside it.
-        copies.tags.push_back(nullptr);
-        if (VTag* copy = VTagFactory::createVTag(tag))
-            copies.tags.back() = copy;
-        else
-            copies.tags.pop_back();
-    }
-    const std::size_t made = copies.tags.size();
-    if (made != declared) {
-        cVlog::getLog(vmsg::log::kCarrowMessage)
-            .warn("parseVMsg(): tagcount: %d size: %d", static_cast<int>(declared), static_cast<int>(made));
-        const auto difference = static_cast<unsigned short>(made - declared);
-        replaceLastErrors(vmsg::errorList(ErrTagCountMismatch, &difference, sizeof difference));
-        return nullptr; // the copies and the empty result are released on the way out
-    }
-    groupTags(dict, copies.tags, *result);
+    vmsg::ErrorListPtr errors;
+    std::unique_ptr<CarrowMessage> result = vmsg::buildStructure(*dict, *msg, errors);
+    // The copies were made in a complete walk over the tags, which leaves
+    // the cursor past the last one.
+    msg->mCurrentTag = nullptr;
+    replaceLastErrors(errors.release());
     return result.release();
 }
+
+namespace vmsg {
+
+Structure structure(const CarrowDictDef& dict, const VMsg& msg)
+{
+    ErrorListPtr errors;
+    Structure result;
+    result.message = buildStructure(dict, msg, errors);
+    result.errors = Errors(errors.release());
+    return result;
+}
+
+} // namespace vmsg

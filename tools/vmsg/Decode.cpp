@@ -5,6 +5,7 @@
 #include "Walk.h"
 
 #include <CarrowMessage.h>
+#include <vmsg.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -29,33 +30,10 @@ ErrorRecords takeErrors(VList* list)
     return errors;
 }
 
-const char* errorName(unsigned code)
-{
-    switch (code) {
-    case ErrUnknownMessage: return "ErrUnknownMessage";
-    case ErrMissingTag: return "ErrMissingTag";
-    case ErrBufferTooSmall: return "ErrBufferTooSmall";
-    case ErrLengthMismatch: return "ErrLengthMismatch";
-    case ErrParseFailed: return "ErrParseFailed";
-    case ErrNullArgument: return "ErrNullArgument";
-    case ErrTagCountMismatch: return "ErrTagCountMismatch";
-    default: return "unknown error code";
-    }
-}
-
 std::string tagLabel(unsigned char id, const Dictionary* dict)
 {
     const Dictionary::Tag* tag = dict ? dict->tag(id) : nullptr;
     return "tag " + std::to_string(id) + (tag ? " (" + tag->name + ")" : "");
-}
-
-// Details of 2 bytes hold a 16-bit integer in host order.
-short detail16(const VError& error)
-{
-    short value = 0;
-    if (error.mData && error.mLength == sizeof value)
-        std::memcpy(&value, error.mData, sizeof value);
-    return value;
 }
 
 std::string errorText(const VError& error, const Dictionary* dict)
@@ -65,12 +43,12 @@ std::string errorText(const VError& error, const Dictionary* dict)
     case ErrUnknownMessage: return "message id " + hexNumber(first, 2) + " is not in the dictionary";
     case ErrMissingTag: return "required " + tagLabel(first, dict) + " is missing";
     case ErrBufferTooSmall:
-        return "needs a buffer of " + std::to_string(static_cast<unsigned short>(detail16(error))) + " bytes";
+        return "needs a buffer of " + std::to_string(vmsg::errorDetail(error).value_or(0)) + " bytes";
     case ErrLengthMismatch: return "the written size differs from the message length";
     case ErrParseFailed: return "the block yields no message";
     case ErrNullArgument: return "a required argument was null";
     case ErrTagCountMismatch:
-        return "copies minus tag count is " + std::to_string(detail16(error));
+        return "copies minus tag count is " + std::to_string(vmsg::errorDetail(error).value_or(0));
     default: return "error code " + std::to_string(error.mCode);
     }
 }
@@ -78,7 +56,7 @@ std::string errorText(const VError& error, const Dictionary* dict)
 Json errorJson(const VError& error, const Dictionary* dict)
 {
     return {{"code", error.mCode},
-            {"name", errorName(error.mCode)},
+            {"name", vmsg::errorName(error.mCode)},
             {"detail", hexBytes(error.mData, error.mData ? error.mLength : 0, "")},
             {"text", errorText(error, dict)}};
 }

@@ -1,0 +1,33 @@
+// The few socket calls the examples need: UDP on 127.0.0.1.
+#ifndef VMSG_EXAMPLES_UDP_H
+#define VMSG_EXAMPLES_UDP_H
+
+#include <chrono>
+#include <cstddef>
+
+namespace demo {
+
+/// A UDP socket, closed with it.
+class UdpSocket {
+public:
+    /// Opens the socket; ok() tells whether it worked.
+    UdpSocket();
+    ~UdpSocket();
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    bool ok() const { return mFd >= 0; }
+    /// Binds to 127.0.0.1:@p port (0: any free port); the bound port, or 0.
+    unsigned short bindLoopback(unsigned short port);
+    /// Sends one datagram to 127.0.0.1:@p port; false (with perror) if it failed.
+    bool sendTo(unsigned short port, const void* data, std::size_t size);
+    /// Waits until a datagram is there or @p deadline passes; its size, or -1.
+    long receiveBefore(std::chrono::steady_clock::time_point deadline, void* buffer, std::size_t size);
+
+private:
+    int mFd;
+};
+
+} // namespace demo
+
+#endif

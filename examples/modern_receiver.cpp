@@ -1,0 +1,93 @@
+// The receiver of vmsg_receiver written against the modern layer
+// (vmsg.hpp): blocks through vmsg::Endpoint, messages as
+// std::unique_ptr<VMsg>, tags walked and read without casts, required tags
+// with vmsg::missingTags and the structured view with vmsg::structure.
+// It prints what vmsg_receiver prints.
+//
+//   vmsg_modern_receiver PORT COUNT [TIMEOUT_MS]
+#include "DemoProtocol.h"
+#include "Print.h"
+#include "Udp.h"
+
+#include <vmsg.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+void printErrors(const vmsg::Errors& errors)
+{
+    for (const VError& error : errors) {
+        const std::optional<int> detail = vmsg::errorDetail(error);
+        std::printf("    %s (code %u)", vmsg::errorName(error.mCode), error.mCode);
+        if (detail)
+            std::printf(", detail %d", *detail);
+        std::printf("\n");
+    }
+}
+
+void show(const vmsg::Endpoint& endpoint, const VMsg& msg)
+{
+    std::printf("message 0x%02x: %u tags\n", msg.mId, msg.mTagCount);
+    for (const VTag& tag : vmsg::tags(msg))
+        std::printf("  tag %u %s: %s\n", tag.mId, demo::typeName(tag), demo::value(tag).c_str());
+    if (const CarrowMsgDef* def = endpoint.definition(msg.mId)) {
+        const std::vector<unsigned char> missing = vmsg::missingTags(*def, msg);
+        std::printf("  required tags: %s\n", missing.empty() ? "all present" : "missing");
+        for (unsigned char id : missing)
+            std::printf("    tag %u\n", id);
+    }
+    if (vmsg::Structure view = vmsg::structure(endpoint.dictionary(), msg))
+        demo::printStructured(stdout, *view.message);
+    else
+        printErrors(view.errors);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int port = argc > 1 ? std::atoi(argv[1]) : -1;
+    const int count = argc > 2 ? std::atoi(argv[2]) : -1;
+    const int timeoutMs = argc > 3 ? std::atoi(argv[3]) : 5000;
+    if (argc < 3 || argc > 4 || port < 0 || port > 65535 || count < 0 || timeoutMs < 0) {
+        std::fprintf(stderr, "usage: %s PORT COUNT [TIMEOUT_MS]\n", argv[0]);
+        return 2;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    demo::UdpSocket socket;
+    const unsigned short bound = socket.ok() ? socket.bindLoopback(static_cast<unsigned short>(port)) : 0;
+    if (bound == 0) {
+        std::perror("receiver: socket");
+        return 1;
+    }
+    std::printf("listening on 127.0.0.1:%u\n", bound);
+    std::fflush(stdout); // a script waits for this line
+
+    vmsg::Endpoint endpoint(demo::dictionary());
+    int received = 0, accepted = 0;
+    std::vector<unsigned char> datagram(65536);
+    while (received < count) {
+        const long n = socket.receiveBefore(deadline, datagram.data(), datagram.size());
+        if (n < 0)
+            break;
+        ++received;
+        std::printf("datagram %d: %ld bytes\n", received, n);
+        if (vmsg::Errors errors = endpoint.bytesIn(datagram.data(), static_cast<std::size_t>(n))) {
+            std::printf("  refused:\n");
+            printErrors(errors);
+            continue;
+        }
+        while (std::unique_ptr<VMsg> msg = endpoint.receive()) {
+            show(endpoint, *msg);
+            ++accepted;
+        }
+        std::fflush(stdout);
+    }
+    std::printf("received %d of %d datagrams, %d messages accepted%s\n", received, count, accepted,
+                received < count ? " (timed out)" : "");
+    return received == count && accepted == count ? 0 : 1;
+}

@@ -1,0 +1,78 @@
+// The sender of vmsg_sender written against the modern layer (vmsg.hpp):
+// messages built with vmsg::MessageBuilder, sent through vmsg::Endpoint,
+// errors as vmsg::Errors. The datagrams are the same bytes.
+//
+//   vmsg_modern_sender PORT [COUNT]
+#include "DemoProtocol.h"
+#include "Udp.h"
+
+#include <vmsg.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void print(const char* what, const vmsg::Errors& errors)
+{
+    for (const VError& error : errors)
+        std::printf("%s: %s\n", what, vmsg::errorName(error.mCode));
+}
+
+std::unique_ptr<VMsg> telemetry(unsigned int device)
+{
+    return vmsg::MessageBuilder(demo::kMsgTelemetry)
+        .u32(demo::kTagDevice, device)
+        .text(demo::kTagName, "pump-" + std::to_string(device))
+        .u8(demo::kTagSensor, 0)
+        .f32(demo::kTagReading, 20.0f + static_cast<float>(device) / 2)
+        .text(demo::kTagUnit, "C")
+        .u8(demo::kTagSensor, 1)
+        .f32(demo::kTagReading, 1013.25f)
+        .text(demo::kTagUnit, "hPa")
+        .build();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int port = argc > 1 ? std::atoi(argv[1]) : 0;
+    const int count = argc > 2 ? std::atoi(argv[2]) : 3;
+    if (argc < 2 || argc > 3 || port <= 0 || port > 65535 || count < 0) {
+        std::fprintf(stderr, "usage: %s PORT [COUNT]\n", argv[0]);
+        return 2;
+    }
+    demo::UdpSocket socket;
+    if (!socket.ok()) {
+        std::perror("socket");
+        return 1;
+    }
+    vmsg::Endpoint endpoint(demo::dictionary());
+
+    // A refused message stays in its handle and is freed with it.
+    std::unique_ptr<VMsg> undefined = vmsg::MessageBuilder(demo::kMsgUndefined).build();
+    print("refused", endpoint.send(undefined));
+
+    int sent = 0;
+    for (int device = 1; device <= count; ++device) {
+        std::unique_ptr<VMsg> msg = telemetry(static_cast<unsigned int>(device));
+        if (vmsg::Errors errors = endpoint.send(msg)) {
+            print("send", errors);
+            return 1;
+        }
+        unsigned char block[vmsg::kMaxBlock];
+        std::size_t length = 0;
+        if (vmsg::Errors errors = endpoint.bytesOut(block, sizeof block, length)) {
+            print("bytesOut", errors);
+            return 1;
+        }
+        if (!socket.sendTo(static_cast<unsigned short>(port), block, length))
+            return 1;
+        std::printf("sent %zu bytes\n", length);
+        ++sent;
+    }
+    std::printf("sent %d of %d messages to 127.0.0.1:%d\n", sent, count, port);
+    return 0;
+}

@@ -1,0 +1,508 @@
+/// @file
+/// The modern layer over the classic API: owning handles, a message
+/// builder, iteration and typed access that need no casts, error lists that
+/// free themselves, an endpoint that takes and gives std::unique_ptr, and a
+/// structured view with no process-wide state.
+///
+/// Everything here is built on the classic classes and produces the same
+/// bytes, records and log lines; the classic API stays as it is.
+#ifndef VMSG_VMSG_HPP
+#define VMSG_VMSG_HPP
+
+#include <Carrow.h>
+#include <CarrowMessage.h>
+#include <VList.h>
+#include <VMsg.h>
+#include <VTag.h>
+#include <VWire.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace vmsg {
+
+// ---------------------------------------------------------------------------
+// Error records
+
+/// The name of error code @p code: "ErrUnknownMessage", "ErrMissingTag",
+/// "ErrBufferTooSmall", "ErrLengthMismatch", "ErrParseFailed",
+/// "ErrNullArgument" or "ErrTagCountMismatch".
+/// @param code an error code (VError::mCode).
+/// @return a static text; "unknown error" for a code the library never
+///         produces.
+VMSG_API const char* errorName(unsigned code);
+
+/// The detail of @p error, decoded as its code defines it: the message id
+/// (ErrUnknownMessage), the missing tag id (ErrMissingTag), the needed
+/// buffer size (ErrBufferTooSmall, 0 to 65535) or the copies minus the tag
+/// count (ErrTagCountMismatch, -32768 to 32767).
+/// @param error the record.
+/// @return the value; empty for a code without detail or a record whose
+///         detail is not of the code's size.
+VMSG_API std::optional<int> errorDetail(const VError& error);
+
+/// An error list that the library returned, with its records, freed when
+/// the handle goes. Move-only. Empty means nothing to report.
+///
+/// @code
+/// if (vmsg::Errors errors = endpoint.send(msg)) {
+///     for (const VError& error : errors)
+///         std::printf("%s\n", vmsg::errorName(error.mCode));
+/// }
+/// @endcode
+class VMSG_API Errors {
+public:
+    /// Walks the records of the list, oldest first.
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag; ///< Forward only.
+        using value_type = VError;                           ///< The records.
+        using difference_type = std::ptrdiff_t;              ///< A count of records.
+        using pointer = const VError*;                       ///< Pointer to a record.
+        using reference = const VError&;                     ///< A record.
+
+        /// The end of any list.
+        const_iterator() = default;
+        /// An iterator on @p node and the nodes after it.
+        /// @param node a node of an error list, or null for the end.
+        explicit const_iterator(const VListNode* node) : mNode(node) {}
+        /// The record.
+        /// @return the record under the iterator.
+        reference operator*() const { return *static_cast<const VError*>(mNode->mData); }
+        /// The record.
+        /// @return a pointer to the record under the iterator.
+        pointer operator->() const { return static_cast<const VError*>(mNode->mData); }
+        /// Moves to the next record.
+        /// @return this iterator.
+        const_iterator& operator++()
+        {
+            mNode = mNode->mNext;
+            return *this;
+        }
+        /// Moves to the next record.
+        /// @return the iterator as it was.
+        const_iterator operator++(int)
+        {
+            const_iterator was = *this;
+            mNode = mNode->mNext;
+            return was;
+        }
+        /// Same position.
+        /// @param other the iterator to compare with.
+        /// @return whether both stand on the same node.
+        bool operator==(const const_iterator& other) const { return mNode == other.mNode; }
+        /// Other position.
+        /// @param other the iterator to compare with.
+        /// @return whether they stand on different nodes.
+        bool operator!=(const const_iterator& other) const { return mNode != other.mNode; }
+
+    private:
+        const VListNode* mNode = nullptr;
+    };
+
+    /// No errors.
+    Errors() = default;
+    /// Takes over @p list, as returned by Carrow or CarrowMessage, with
+    /// every record in it.
+    /// @param list an error list, or null for none.
+    explicit Errors(VList* list) : mList(list) {}
+    /// Frees the list and its records.
+    ~Errors();
+    /// Takes the list of @p other, which is left empty.
+    /// @param other the handle to take from.
+    Errors(Errors&& other) noexcept : mList(other.mList) { other.mList = nullptr; }
+    /// Frees this list, then takes the list of @p other.
+    /// @param other the handle to take from.
+    /// @return this handle.
+    Errors& operator=(Errors&& other) noexcept;
+    /// Not copyable: one list, one owner.
+    Errors(const Errors&) = delete;
+    /// Not copyable: one list, one owner.
+    Errors& operator=(const Errors&) = delete;
+
+    /// True when there is nothing to report.
+    /// @return whether the handle holds no record.
+    bool empty() const { return !mList || !mList->mHead; }
+    /// True when there is something to report.
+    /// @return !empty().
+    explicit operator bool() const { return !empty(); }
+    /// The number of records.
+    /// @return the records counted in the list.
+    std::size_t size() const;
+    /// The first record.
+    /// @return an iterator on it.
+    const_iterator begin() const { return const_iterator(mList ? mList->mHead : nullptr); }
+    /// Past the last record.
+    /// @return the end iterator.
+    const_iterator end() const { return const_iterator(); }
+    /// The first record; the handle must not be empty.
+    /// @return the oldest record.
+    const VError& front() const { return *begin(); }
+    /// True when a record of @p code is in the list.
+    /// @param code an error code.
+    /// @return whether any record has that code.
+    bool contains(unsigned code) const;
+    /// Hands the list back in the classic form; the caller then releases
+    /// it (pull and delete each record, then delete the list).
+    /// @return the list, or null; the handle is empty afterwards.
+    VList* release()
+    {
+        VList* list = mList;
+        mList = nullptr;
+        return list;
+    }
+
+private:
+    VList* mList = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Building messages
+
+/// Builds a message tag by tag; the calls chain. The bytes are those of the
+/// typed constructors: a text keeps at most 1017 characters and ends at its
+/// first NUL, raw bytes keep at most 1018. Nothing is written into the
+/// caller's text or bytes.
+///
+/// @code
+/// std::unique_ptr<VMsg> msg =
+///     vmsg::MessageBuilder(0x10).u32(1, 42).text(2, "pump-7").f32(0x21, 21.5f).build();
+/// @endcode
+///
+/// Allocation failure throws std::bad_alloc; what was built is released.
+class VMSG_API MessageBuilder {
+public:
+    /// A builder of a message with id @p id.
+    /// @param id    the message id.
+    /// @param flags the flags byte; bit 7 set means more segments follow.
+    explicit MessageBuilder(unsigned char id, unsigned char flags = 0);
+
+    /// Appends a null tag.
+    /// @param tagId the tag id.
+    /// @return this builder.
+    MessageBuilder& null(unsigned char tagId);
+    /// Appends a u8 tag.
+    /// @param tagId the tag id.
+    /// @param value the value.
+    /// @return this builder.
+    MessageBuilder& u8(unsigned char tagId, std::uint8_t value);
+    /// Appends a u16 tag.
+    /// @param tagId the tag id.
+    /// @param value the value.
+    /// @return this builder.
+    MessageBuilder& u16(unsigned char tagId, std::uint16_t value);
+    /// Appends a u32 tag.
+    /// @param tagId the tag id.
+    /// @param value the value.
+    /// @return this builder.
+    MessageBuilder& u32(unsigned char tagId, std::uint32_t value);
+    /// Appends an f32 tag (type code 6).
+    /// @param tagId the tag id.
+    /// @param value the float; every bit pattern is kept.
+    /// @return this builder.
+    MessageBuilder& f32(unsigned char tagId, float value);
+    /// Appends a text tag: the characters of @p text up to its first NUL,
+    /// at most 1017.
+    /// @param tagId the tag id.
+    /// @param text  the characters; never written.
+    /// @return this builder.
+    MessageBuilder& text(unsigned char tagId, std::string_view text);
+    /// Appends a raw-bytes tag of the first @p size bytes at @p data, at
+    /// most 1018.
+    /// @param tagId the tag id.
+    /// @param data  the bytes; never written; null gives an empty payload.
+    /// @param size  the number of bytes at @p data.
+    /// @return this builder.
+    MessageBuilder& bytes(unsigned char tagId, const void* data, std::size_t size);
+
+    /// Hands over the message built so far; the builder then starts a new,
+    /// empty message with the same id and flags.
+    /// @return the message, owned by the caller.
+    std::unique_ptr<VMsg> build();
+
+private:
+    MessageBuilder& add(VTag* tag);
+
+    unsigned char mId;
+    unsigned char mFlags;
+    std::unique_ptr<VMsg> mMsg; // the message under construction
+
+};
+
+// ---------------------------------------------------------------------------
+// Walking and reading tags
+
+/// The tags of a message in chain order, for range-for over `const VTag&`.
+/// Follows the chain's links: the message's cursor is left where it is.
+class TagRange {
+public:
+    /// Walks a chain of tags.
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag; ///< Forward only.
+        using value_type = VTag;                             ///< The tags.
+        using difference_type = std::ptrdiff_t;              ///< A count of tags.
+        using pointer = const VTag*;                         ///< Pointer to a tag.
+        using reference = const VTag&;                       ///< A tag.
+
+        /// The end of any chain.
+        const_iterator() = default;
+        /// An iterator on @p tag and the tags linked after it.
+        /// @param tag a tag of a chain, or null for the end.
+        explicit const_iterator(const VTag* tag) : mTag(tag) {}
+        /// The tag.
+        /// @return the tag under the iterator.
+        reference operator*() const { return *mTag; }
+        /// The tag.
+        /// @return a pointer to the tag under the iterator.
+        pointer operator->() const { return mTag; }
+        /// Moves to the next tag of the chain.
+        /// @return this iterator.
+        const_iterator& operator++()
+        {
+            mTag = mTag->mNext;
+            return *this;
+        }
+        /// Moves to the next tag of the chain.
+        /// @return the iterator as it was.
+        const_iterator operator++(int)
+        {
+            const_iterator was = *this;
+            mTag = mTag->mNext;
+            return was;
+        }
+        /// Same position.
+        /// @param other the iterator to compare with.
+        /// @return whether both stand on the same tag.
+        bool operator==(const const_iterator& other) const { return mTag == other.mTag; }
+        /// Other position.
+        /// @param other the iterator to compare with.
+        /// @return whether they stand on different tags.
+        bool operator!=(const const_iterator& other) const { return mTag != other.mTag; }
+
+    private:
+        const VTag* mTag = nullptr;
+    };
+
+    /// The chain that starts at @p first.
+    /// @param first the first tag, or null for none.
+    explicit TagRange(const VTag* first) : mFirst(first) {}
+    /// The first tag.
+    /// @return an iterator on it.
+    const_iterator begin() const { return const_iterator(mFirst); }
+    /// Past the last tag.
+    /// @return the end iterator.
+    const_iterator end() const { return const_iterator(); }
+    /// True when the chain has no tag.
+    /// @return whether the range is empty.
+    bool empty() const { return mFirst == nullptr; }
+
+private:
+    const VTag* mFirst;
+};
+
+/// The tags of @p msg, for range-for; the message's cursor is left alone.
+/// @param msg the message.
+/// @return a range over its chain, valid while the chain is unchanged.
+inline TagRange tags(const VMsg& msg)
+{
+    return TagRange(msg.mFirstTag);
+}
+
+/// The first tag of @p msg with id @p id; the cursor is left alone.
+/// @param msg the message.
+/// @param id  the tag id.
+/// @return the tag, still owned by the message, or null.
+VMSG_API const VTag* findTag(const VMsg& msg, unsigned char id);
+
+/// The payload of @p tag seen as a wire view, read by the same accessors as
+/// a received tag. A code outside 0 to 6 reads as the unknown code 255.
+/// @param tag the tag; the view is valid while its payload is.
+/// @return the view (offset 0).
+VMSG_API TagView view(const VTag& tag);
+
+/// The value of a u8, u16, u32 or f32 tag.
+/// @tparam T std::uint8_t, std::uint16_t, std::uint32_t or float.
+/// @param tag the tag, read in place.
+/// @return the value; empty when the tag's type code is not T's (a u32
+///         holding a float's bits is a u32, not an f32).
+template <typename T>
+std::optional<T> value(const TagView& tag)
+{
+    static_assert(std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t> ||
+                      std::is_same_v<T, std::uint32_t> || std::is_same_v<T, float>,
+                  "vmsg::value reads std::uint8_t, std::uint16_t, std::uint32_t or float");
+    if constexpr (std::is_same_v<T, std::uint8_t>)
+        return tag.type == VTag::TagUInt8 ? std::optional<T>(tag.u8()) : std::nullopt;
+    else if constexpr (std::is_same_v<T, std::uint16_t>)
+        return tag.type == VTag::TagUInt16 ? std::optional<T>(tag.u16()) : std::nullopt;
+    else if constexpr (std::is_same_v<T, std::uint32_t>)
+        return tag.type == VTag::TagUInt32 ? std::optional<T>(tag.u32()) : std::nullopt;
+    else
+        return tag.type == VTag::TagFloat ? std::optional<T>(tag.f32()) : std::nullopt;
+}
+
+/// The value of an owned tag; see value(const TagView&).
+/// @tparam T std::uint8_t, std::uint16_t, std::uint32_t or float.
+/// @param tag the tag.
+/// @return the value, or empty on a type mismatch.
+template <typename T>
+std::optional<T> value(const VTag& tag)
+{
+    return value<T>(view(tag));
+}
+
+/// The value of a tag that may be missing, as findTag returns it.
+/// @tparam T std::uint8_t, std::uint16_t, std::uint32_t or float.
+/// @param tag the tag, or null.
+/// @return the value; empty for null or on a type mismatch.
+template <typename T>
+std::optional<T> value(const VTag* tag)
+{
+    return tag ? value<T>(*tag) : std::nullopt;
+}
+
+/// The characters of a text tag, without the NUL.
+/// @param tag the tag, read in place.
+/// @return a view into the payload; empty when the tag is not a text.
+VMSG_API std::optional<std::string_view> text(const TagView& tag);
+/// The characters of an owned text tag, without the NUL.
+/// @param tag the tag.
+/// @return a view into its payload; empty when the tag is not a text.
+VMSG_API std::optional<std::string_view> text(const VTag& tag);
+/// The characters of a text tag that may be missing.
+/// @param tag the tag, or null.
+/// @return a view into its payload; empty for null or another type.
+VMSG_API std::optional<std::string_view> text(const VTag* tag);
+/// The payload of a raw-bytes tag.
+/// @param tag the tag, read in place.
+/// @return a view into the payload; empty when the tag is not raw bytes.
+VMSG_API std::optional<std::string_view> bytes(const TagView& tag);
+/// The payload of an owned raw-bytes tag.
+/// @param tag the tag.
+/// @return a view into its payload; empty when the tag is not raw bytes.
+VMSG_API std::optional<std::string_view> bytes(const VTag& tag);
+/// The payload of a raw-bytes tag that may be missing.
+/// @param tag the tag, or null.
+/// @return a view into its payload; empty for null or another type.
+VMSG_API std::optional<std::string_view> bytes(const VTag* tag);
+
+// ---------------------------------------------------------------------------
+// Dictionary checks and the structured view
+
+/// The required tag ids of @p def that @p msg lacks, in the definition's
+/// order, by the rule of Carrow::checkMessageTags: each tag present
+/// satisfies one required id, so an id required twice must be present
+/// twice. Every tag of the message counts (checkMessageTags takes at most
+/// 255 ids). Touches no caller array and not the message's cursor.
+/// @param def the message definition.
+/// @param msg the message.
+/// @return the missing ids; empty when all are present.
+VMSG_API std::vector<unsigned char> missingTags(const CarrowMsgDef& def, const VMsg& msg);
+
+/// A structured view, or why there is none.
+struct Structure {
+    std::unique_ptr<CarrowMessage> message; ///< The view; null on failure.
+    Errors errors;                          ///< Why it failed; empty on success.
+
+    /// True when the view was built.
+    /// @return whether message is set.
+    explicit operator bool() const { return message != nullptr; }
+};
+
+/// Regroups the tags of @p msg into plain tags and objects by @p dict, by
+/// the same grouping and tag-count check as CarrowMessage::parseVMsg (and
+/// with its warning lines), but with the errors in the result instead of
+/// the class-wide mLastErrors and without moving the message's cursor:
+/// safe to call from many threads at once, each on its own message or on
+/// one that no thread changes.
+/// @param dict the dictionary whose meta definitions open objects.
+/// @param msg  the message; not changed.
+/// @return the view (owned by the caller), or ErrTagCountMismatch with the
+///         copies minus the tag count as detail.
+VMSG_API Structure structure(const CarrowDictDef& dict, const VMsg& msg);
+
+// ---------------------------------------------------------------------------
+// The endpoint
+
+/// The protocol endpoint with owning handles: messages go in and come out
+/// as std::unique_ptr<VMsg>, failures come back as Errors. Nothing leaks
+/// whatever the caller does with the results. Move-only.
+///
+/// @code
+/// vmsg::Endpoint endpoint(dictionary);
+/// std::unique_ptr<VMsg> msg = vmsg::MessageBuilder(0x10).u32(1, 42).build();
+/// if (vmsg::Errors errors = endpoint.send(msg))
+///     return; // refused: msg is still ours
+/// unsigned char block[vmsg::kMaxBlock];
+/// std::size_t length = 0;
+/// vmsg::Errors errors = endpoint.bytesOut(block, sizeof block, length);
+/// @endcode
+class VMSG_API Endpoint {
+public:
+    /// An endpoint on @p dictionary, which must outlive it.
+    /// @param dictionary the dictionary; kept by address, never copied.
+    explicit Endpoint(const CarrowDictDef& dictionary);
+
+    /// Checks @p msg and queues it for bytesOut.
+    /// @param msg the message. When it is queued the endpoint takes it and
+    ///        @p msg becomes null; when it is refused it stays in @p msg.
+    /// @return empty when queued; ErrNullArgument for a null @p msg,
+    ///         ErrUnknownMessage (detail: the id) for an undefined id.
+    Errors send(std::unique_ptr<VMsg>& msg);
+    /// True while a message waits for bytesOut.
+    /// @return whether the outgoing queue holds a message.
+    bool ready() const;
+    /// Writes the oldest queued message into @p out.
+    /// @param out      the buffer.
+    /// @param capacity the bytes of room at @p out (room beyond 65535 bytes
+    ///                 is not used).
+    /// @param length   receives the bytes written; 0 when nothing was
+    ///                 queued or on an error.
+    /// @return empty on success or with nothing queued; ErrBufferTooSmall
+    ///         (detail: the needed size; the message stays queued) or
+    ///         ErrLengthMismatch (the message could not be written whole and
+    ///         is gone).
+    Errors bytesOut(void* out, std::size_t capacity, std::size_t& length);
+    /// Parses a received block, checks it and queues it for receive.
+    /// @param block  the bytes; not kept.
+    /// @param length the number of bytes; a block above 65535 bytes, which
+    ///               the parser cannot take whole, is refused.
+    /// @return empty when queued; ErrParseFailed (null, fewer than 2 bytes
+    ///         or more than 65535) or ErrUnknownMessage.
+    Errors bytesIn(const void* block, std::size_t length);
+    /// The oldest received message.
+    /// @return the message, now the caller's, or null when none is queued.
+    std::unique_ptr<VMsg> receive();
+    /// Checks @p msg as send and bytesIn do (its id is defined), without
+    /// queueing it and without moving its cursor.
+    /// @param msg the message.
+    /// @return empty, or ErrUnknownMessage (detail: the id).
+    Errors check(const VMsg& msg) const;
+    /// The definition of message id @p id.
+    /// @param id the message id.
+    /// @return the dictionary's first definition with that id, or null.
+    const CarrowMsgDef* definition(unsigned char id) const;
+    /// The dictionary.
+    /// @return the dictionary given to the constructor.
+    const CarrowDictDef& dictionary() const;
+    /// The classic endpoint underneath, for what this class does not offer.
+    /// @return the endpoint; it stays owned by this object.
+    Carrow& classic();
+
+private:
+    // Held by pointer so that the endpoint can move; destroying it deletes
+    // the messages still queued in both directions. A moved-from endpoint
+    // must not be used again.
+    std::unique_ptr<Carrow> mEndpoint;
+};
+
+} // namespace vmsg
+
+#endif

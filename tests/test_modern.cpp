@@ -1,0 +1,383 @@
+// The modern layer: owning handles that free what they hold on every path,
+// typed access that is empty on a type mismatch, walks that leave the
+// cursor alone, and builder, missingTags and structure equal to the
+// classic operations they stand for.
+#include <vmsg.hpp>
+
+#include "LogCapture.h"
+#include "TestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+static_assert(!std::is_copy_constructible_v<vmsg::Errors> && std::is_nothrow_move_constructible_v<vmsg::Errors>,
+              "an error list has one owner");
+static_assert(!std::is_copy_constructible_v<vmsg::Endpoint> && std::is_move_constructible_v<vmsg::Endpoint>,
+              "queued messages have one owner");
+
+namespace {
+
+const unsigned char kRequired[] = {1, 2};
+const CarrowMsgDef kMessages[] = {{0x10, 2, kRequired}};
+const CarrowMetaDef kMetas[] = {{0x20, VTag::TagUInt8, "sensor", "Sensor"}};
+const CarrowDictDef kDict = {{0, 0}, 1, 0, 1, kMessages, nullptr, kMetas};
+
+Bytes blockOf(VMsg& msg)
+{
+    Bytes out(VMSG_MAX_BLOCK);
+    out.resize(msg.getMsg(out.data(), static_cast<unsigned short>(out.size())));
+    return out;
+}
+
+std::vector<unsigned char> idsOf(const VMsg& msg)
+{
+    std::vector<unsigned char> ids;
+    for (const VTag& tag : vmsg::tags(msg))
+        ids.push_back(tag.mId);
+    return ids;
+}
+
+TEST(ModernAccess, ValuesAreEmptyOnATypeMismatchAndReadAViewAlike)
+{
+    auto msg = vmsg::MessageBuilder(0x10)
+                   .u8(1, 7)
+                   .u16(2, 258)
+                   .u32(3, 42)
+                   .f32(4, 1.5f)
+                   .text(5, "pump-7")
+                   .bytes(6, "\x01\x02", 2)
+                   .null(7)
+                   .build();
+    msg->addTag(new VTagUInt32(8, 1.0f)); // a float's bits with the u32 code
+    EXPECT_EQ(vmsg::value<std::uint8_t>(vmsg::findTag(*msg, 1)), 7);
+    EXPECT_EQ(vmsg::value<std::uint16_t>(vmsg::findTag(*msg, 2)), 258);
+    EXPECT_EQ(vmsg::value<std::uint32_t>(vmsg::findTag(*msg, 3)), 42u);
+    EXPECT_EQ(vmsg::value<float>(vmsg::findTag(*msg, 4)), 1.5f);
+    EXPECT_EQ(vmsg::text(vmsg::findTag(*msg, 5)), "pump-7");
+    EXPECT_EQ(vmsg::bytes(vmsg::findTag(*msg, 6)), std::string_view("\x01\x02", 2));
+    EXPECT_EQ(vmsg::value<std::uint32_t>(vmsg::findTag(*msg, 8)), 0x3F800000u);
+
+    // Every other pairing of accessor and tag is empty, also for a missing tag.
+    const VTag* u16 = vmsg::findTag(*msg, 2);
+    EXPECT_FALSE(vmsg::value<std::uint8_t>(u16));
+    EXPECT_FALSE(vmsg::value<std::uint32_t>(u16));
+    EXPECT_FALSE(vmsg::value<float>(vmsg::findTag(*msg, 8)));
+    EXPECT_FALSE(vmsg::value<std::uint32_t>(vmsg::findTag(*msg, 4)));
+    EXPECT_FALSE(vmsg::text(vmsg::findTag(*msg, 6)));
+    EXPECT_FALSE(vmsg::bytes(vmsg::findTag(*msg, 5)));
+    EXPECT_FALSE(vmsg::text(vmsg::findTag(*msg, 7)));
+    EXPECT_EQ(vmsg::findTag(*msg, 99), nullptr);
+    EXPECT_FALSE(vmsg::value<std::uint16_t>(vmsg::findTag(*msg, 99)));
+    EXPECT_FALSE(vmsg::text(vmsg::findTag(*msg, 99)));
+
+    // The same accessors on the views of the written block.
+    const Bytes block = blockOf(*msg);
+    vmsg::Reader reader(block.data(), block.size());
+    vmsg::TagView view;
+    for (const VTag& tag : vmsg::tags(*msg)) {
+        ASSERT_TRUE(reader.next(view));
+        EXPECT_EQ(vmsg::value<std::uint8_t>(view), vmsg::value<std::uint8_t>(tag));
+        EXPECT_EQ(vmsg::value<std::uint16_t>(view), vmsg::value<std::uint16_t>(tag));
+        EXPECT_EQ(vmsg::value<std::uint32_t>(view), vmsg::value<std::uint32_t>(tag));
+        EXPECT_EQ(vmsg::value<float>(view), vmsg::value<float>(tag));
+        EXPECT_EQ(vmsg::text(view), vmsg::text(tag));
+        EXPECT_EQ(vmsg::bytes(view), vmsg::bytes(tag));
+    }
+    // A plain tag with an unknown code has no value of any kind.
+    VTag odd(1, static_cast<VTag::VTagType>(9));
+    EXPECT_FALSE(vmsg::value<std::uint8_t>(odd));
+    EXPECT_FALSE(vmsg::text(odd));
+}
+
+TEST(ModernAccess, WalksLeaveTheCursorWhereItStands)
+{
+    auto msg = vmsg::MessageBuilder(0x10).u32(1, 42).text(2, "a").u8(0x20, 0).f32(0x21, 2.0f).build();
+    msg->gotoFirst();
+    msg->getTag(); // the cursor on the second tag
+    VTag* const cursor = msg->mCurrentTag;
+    EXPECT_EQ(idsOf(*msg), (std::vector<unsigned char>{1, 2, 0x20, 0x21}));
+    EXPECT_NE(vmsg::findTag(*msg, 0x21), nullptr);
+    EXPECT_TRUE(vmsg::missingTags(kMessages[0], *msg).empty());
+    EXPECT_TRUE(vmsg::structure(kDict, *msg));
+    vmsg::Endpoint endpoint(kDict);
+    EXPECT_TRUE(endpoint.check(*msg).empty());
+    EXPECT_EQ(msg->mCurrentTag, cursor);
+    EXPECT_TRUE(vmsg::tags(VMsg(1)).empty());
+}
+
+// A random tag sequence, added to a builder and, with the typed
+// constructors, to a classic message: texts and bytes around the cuts, and
+// texts with an inner NUL.
+TEST(ModernBuilder, BytesEqualThoseOfTheTypedConstructors)
+{
+    std::mt19937 rng(14);
+    const std::size_t lengths[] = {0, 1, 5, 1016, 1017, 1018, 1019, 2000};
+    for (int round = 0; round < 300; ++round) {
+        const auto id = static_cast<unsigned char>(rng());
+        const auto flags = static_cast<unsigned char>(rng());
+        vmsg::MessageBuilder builder(id, flags);
+        VMsg classic(id);
+        classic.mFlags = flags;
+        unsigned payload = 0;
+        while (rng() % 5 && payload < 900) {
+            const auto tagId = static_cast<unsigned char>(rng());
+            std::string data(lengths[rng() % 8], 'x');
+            if (!data.empty() && rng() % 3 == 0)
+                data[rng() % data.size()] = '\0';
+            const auto n = static_cast<std::uint32_t>(rng());
+            switch (rng() % 7) {
+            case 0: builder.null(tagId); classic.addTag(new VTagNull(tagId)); break;
+            case 1: {
+                builder.text(tagId, data);
+                std::string copy = data; // the classic constructor may cut its text
+                classic.addTag(new VTagString(tagId, copy.data()));
+                break;
+            }
+            case 2: builder.u32(tagId, n); classic.addTag(new VTagUInt32(tagId, static_cast<unsigned int>(n))); break;
+            case 3:
+                builder.u16(tagId, static_cast<std::uint16_t>(n));
+                classic.addTag(new VTagUInt16(tagId, static_cast<unsigned short>(n)));
+                break;
+            case 4:
+                builder.u8(tagId, static_cast<std::uint8_t>(n));
+                classic.addTag(new VTagUInt8(tagId, static_cast<unsigned char>(n)));
+                break;
+            case 5:
+                builder.bytes(tagId, data.data(), data.size());
+                classic.addTag(new VTagBytes(tagId, data.data(), static_cast<unsigned short>(data.size())));
+                break;
+            default:
+                builder.f32(tagId, vmsg::floatFromBits(n));
+                classic.addTag(new VTagFloat(tagId, vmsg::floatFromBits(n)));
+            }
+            payload = classic.mLength;
+        }
+        std::unique_ptr<VMsg> built = builder.build();
+        ASSERT_TRUE(built);
+        EXPECT_EQ(built->mTagCount, classic.mTagCount);
+        EXPECT_EQ(built->mLength, classic.mLength);
+        if (classic.mLength <= VMSG_MAX_PAYLOAD) {
+            EXPECT_EQ(blockOf(*built), blockOf(classic)) << "round " << round;
+        }
+        // The builder starts again with the same header.
+        std::unique_ptr<VMsg> next = builder.build();
+        EXPECT_EQ(next->mId, id);
+        EXPECT_EQ(next->mFlags, flags);
+        EXPECT_EQ(next->mTagCount, 0);
+    }
+    // What the caller passes is never written.
+    const std::string longText(1100, 'y');
+    const char fixed[] = "const data";
+    auto msg = vmsg::MessageBuilder(1).text(1, longText).bytes(2, fixed, sizeof fixed).build();
+    EXPECT_EQ(longText, std::string(1100, 'y'));
+    EXPECT_EQ(vmsg::text(vmsg::findTag(*msg, 1))->size(), 1017u);
+}
+
+TEST(ModernErrors, HandlesFreeTheirRecordsAndNameAndDecodeEachCode)
+{
+    vmsg::Endpoint endpoint(kDict);
+    std::unique_ptr<VMsg> unknown = vmsg::MessageBuilder(0x7f).u8(1, 1).build();
+    VMsg* const kept = unknown.get();
+    vmsg::Errors errors = endpoint.send(unknown);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(unknown.get(), kept) << "a refused message stays with the caller";
+    EXPECT_STREQ(vmsg::errorName(errors.front().mCode), "ErrUnknownMessage");
+    EXPECT_EQ(vmsg::errorDetail(errors.front()), 0x7f);
+    EXPECT_TRUE(errors.contains(ErrUnknownMessage));
+
+    std::unique_ptr<VMsg> none;
+    errors = endpoint.send(none); // the earlier list is freed
+    EXPECT_EQ(errors.front().mCode, ErrNullArgument);
+    EXPECT_FALSE(vmsg::errorDetail(errors.front()));
+
+    // A move leaves the source empty; release hands the list back.
+    vmsg::Errors moved(std::move(errors));
+    EXPECT_TRUE(errors.empty()); // NOLINT(bugprone-use-after-move): moved-from is empty by contract
+    EXPECT_FALSE(errors);
+    VList* list = moved.release();
+    EXPECT_TRUE(moved.empty());
+    vmsg::Errors again(list);
+    EXPECT_EQ(again.size(), 1u);
+
+    const struct {
+        unsigned short code;
+        Bytes detail;
+        std::optional<int> decoded;
+        const char* name;
+    } rows[] = {
+        {ErrMissingTag, {9}, 9, "ErrMissingTag"},
+        {ErrBufferTooSmall, hostBytes(65000), 65000, "ErrBufferTooSmall"},
+        {ErrTagCountMismatch, hostBytes(0xFFFF), -1, "ErrTagCountMismatch"},
+        {ErrLengthMismatch, {}, std::nullopt, "ErrLengthMismatch"},
+        {ErrParseFailed, {}, std::nullopt, "ErrParseFailed"},
+        {ErrBufferTooSmall, {1}, std::nullopt, "ErrBufferTooSmall"}, // detail of the wrong size
+        {99, {1}, std::nullopt, "unknown error"},
+    };
+    for (const auto& row : rows) {
+        const VError error(row.code, row.detail.data(), static_cast<unsigned short>(row.detail.size()));
+        EXPECT_EQ(vmsg::errorDetail(error), row.decoded) << row.name;
+        EXPECT_STREQ(vmsg::errorName(row.code), row.name);
+    }
+}
+
+TEST(ModernEndpoint, EveryPathLeavesEachMessageWithExactlyOneOwner)
+{
+    vmsg::Endpoint sender(kDict);
+    vmsg::Endpoint receiver(kDict);
+    std::unique_ptr<VMsg> msg = vmsg::MessageBuilder(0x10).u32(1, 42).text(2, "pump-7").build();
+    ASSERT_TRUE(sender.send(msg).empty());
+    EXPECT_EQ(msg, nullptr);
+    EXPECT_TRUE(sender.ready());
+
+    unsigned char block[vmsg::kMaxBlock];
+    std::size_t length = 99;
+    vmsg::Errors small = sender.bytesOut(block, 5, length);
+    EXPECT_EQ(length, 0u);
+    ASSERT_TRUE(small.contains(ErrBufferTooSmall));
+    EXPECT_EQ(vmsg::errorDetail(small.front()), 2 + 8 + 11);
+    EXPECT_TRUE(sender.bytesOut(block, 70000, length).empty()); // capacity beyond 16 bits
+    EXPECT_EQ(length, 21u);
+    EXPECT_FALSE(sender.ready());
+
+    EXPECT_TRUE(receiver.bytesIn(block, length).empty());
+    std::unique_ptr<VMsg> received = receiver.receive();
+    ASSERT_TRUE(received);
+    EXPECT_EQ(vmsg::text(vmsg::findTag(*received, 2)), "pump-7");
+    EXPECT_EQ(receiver.receive(), nullptr);
+
+    EXPECT_TRUE(receiver.bytesIn(block, 1).contains(ErrParseFailed));
+    EXPECT_TRUE(receiver.bytesIn(nullptr, 4).contains(ErrParseFailed));
+    std::vector<unsigned char> huge(70000);
+    huge[0] = 0x10;
+    EXPECT_TRUE(receiver.bytesIn(huge.data(), huge.size()).contains(ErrParseFailed));
+    block[0] = 0x7f;
+    EXPECT_TRUE(receiver.bytesIn(block, length).contains(ErrUnknownMessage));
+
+    // A message too large for one block is reported and gone.
+    const std::string bytes(1018, 'b');
+    std::unique_ptr<VMsg> large = vmsg::MessageBuilder(0x10).bytes(1, bytes.data(), 1018).u8(2, 1).build();
+    ASSERT_TRUE(sender.send(large).empty());
+    std::vector<unsigned char> roomy(2000);
+    EXPECT_TRUE(sender.bytesOut(roomy.data(), roomy.size(), length).contains(ErrLengthMismatch));
+    EXPECT_FALSE(sender.ready());
+
+    // Queued messages go with their endpoint, also after a move.
+    std::unique_ptr<VMsg> waiting = vmsg::MessageBuilder(0x10).u8(1, 1).build();
+    ASSERT_TRUE(sender.send(waiting).empty());
+    vmsg::Endpoint moved(std::move(sender));
+    EXPECT_TRUE(moved.ready());
+    EXPECT_TRUE(moved.check(*received).empty());
+    EXPECT_TRUE(moved.check(VMsg(0x7f)).contains(ErrUnknownMessage));
+    EXPECT_EQ(moved.definition(0x10), &kMessages[0]);
+    EXPECT_EQ(&moved.dictionary(), &kDict);
+    EXPECT_TRUE(moved.classic().bytesOutReady());
+}
+
+TEST(ModernChecks, MissingTagsEqualsCheckMessageTagsOnRandomMessages)
+{
+    std::mt19937 rng(3);
+    Carrow endpoint(&kDict);
+    for (int round = 0; round < 2000; ++round) {
+        // Few distinct ids, so that duplicates and 255 meet often.
+        auto id = [&] { return static_cast<unsigned char>(rng() % 5 == 0 ? 255 : rng() % 4); };
+        std::vector<unsigned char> required(rng() % 6);
+        for (unsigned char& r : required)
+            r = id();
+        const CarrowMsgDef def{0x10, static_cast<unsigned char>(required.size()), required.data()};
+        VMsg msg(0x10);
+        for (unsigned n = rng() % 7; n; --n)
+            msg.addTag(new VTagNull(id()));
+
+        std::vector<unsigned char> ids = idsOf(msg);
+        std::vector<unsigned char> classic;
+        vmsg::Errors errors(endpoint.checkMessageTags(&def, ids.data(), static_cast<unsigned char>(ids.size())));
+        for (const VError& error : errors)
+            classic.push_back(static_cast<unsigned char>(*vmsg::errorDetail(error)));
+        ASSERT_EQ(vmsg::missingTags(def, msg), classic) << "round " << round;
+    }
+}
+
+// The shape of a structured view: ids and payloads of plain tags, then of
+// each object's meta tag and members.
+std::string shapeOf(const CarrowMessage& view)
+{
+    auto tag = [](const VTag* t) {
+        return std::to_string(t->mId) + ":" + std::to_string(t->mType) + ":" +
+               std::string(reinterpret_cast<const char*>(t->mData), t->mData ? t->mLength : 0u) + " ";
+    };
+    std::string shape = std::to_string(view.mId) + " | ";
+    for (const VTag* t : view.mTags)
+        shape += tag(t);
+    for (const CarrowObject* object : view.mObjects) {
+        shape += "| " + std::to_string(object->mId) + " " + tag(object->mMetaTag);
+        for (const VTag* t : object->mTags)
+            shape += tag(t);
+    }
+    return shape;
+}
+
+TEST(ModernStructure, EqualsParseVMsgOnRandomMessagesWithoutTheClassWideList)
+{
+    std::mt19937 rng(5);
+    for (int round = 0; round < 500; ++round) {
+        VMsg msg(static_cast<unsigned char>(rng()));
+        for (unsigned n = rng() % 8; n; --n) {
+            const auto id = static_cast<unsigned char>(rng() % 3 == 0 ? 0x20 : rng() % 40);
+            if (rng() % 10 == 0)
+                msg.addTag(new VTag(id, static_cast<VTag::VTagType>(7))); // cannot be copied
+            else
+                msg.addTag(new VTagUInt16(id, static_cast<unsigned short>(rng())));
+        }
+        if (rng() % 8 == 0)
+            msg.mTagCount = static_cast<unsigned short>(msg.mTagCount + 1);
+
+        vmsg::Structure modern = vmsg::structure(kDict, msg);
+        std::unique_ptr<CarrowMessage> classic(CarrowMessage::parseVMsg(&kDict, &msg));
+        ASSERT_EQ(static_cast<bool>(modern), classic != nullptr);
+        if (classic) {
+            EXPECT_EQ(shapeOf(*modern.message), shapeOf(*classic));
+            EXPECT_TRUE(modern.errors.empty());
+        } else {
+            ASSERT_EQ(modern.errors.size(), 1u);
+            const auto* last = static_cast<const VError*>(CarrowMessage::mLastErrors->mHead->mData);
+            EXPECT_EQ(modern.errors.front().mCode, last->mCode);
+            EXPECT_EQ(vmsg::errorDetail(modern.errors.front()), vmsg::errorDetail(*last));
+        }
+    }
+}
+
+TEST(ModernStructure, WritesTheSameWarningAndRunsInManyThreadsAtOnce)
+{
+    VMsg msg(0x10);
+    msg.addTag(new VTagUInt8(1, 1));
+    msg.mTagCount = 3;
+    {
+        LogCapture log("CarrowMessage");
+        EXPECT_FALSE(vmsg::structure(kDict, msg));
+        ASSERT_FALSE(log.lines().empty());
+        EXPECT_EQ(log.lines().front(), "parseVMsg(): tagcount: 3 size: 1");
+    }
+    msg.mTagCount = 1;
+    auto shared = vmsg::MessageBuilder(0x10).u32(1, 42).u8(0x20, 1).f32(0x21, 1.0f).build();
+    std::vector<std::thread> threads;
+    std::vector<int> ok(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                vmsg::Structure a = vmsg::structure(kDict, *shared);
+                vmsg::Structure b = vmsg::structure(kDict, msg);
+                ok[t] += a && a.message->mObjects.size() == 1 && b && b.message->mTags.size() == 1;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(ok, std::vector<int>(4, 200));
+}
+
+} // namespace
