@@ -26,6 +26,7 @@
 // each test in a process of its own).
 #include <CarrowMessage.h>
 #include <VWire.h>
+#include <vmsg.hpp>
 
 #include <log4cpp/Category.hh>
 
@@ -842,6 +843,48 @@ TEST_P(AllocFailure, EndpointDestruction)
         const Bytes block = everyTypeBlock(0x30);
         ASSERT_EQ(endpoint->bytesIn(block.data(), static_cast<unsigned short>(block.size())), nullptr);
         EXPECT_FALSE(point.run([&] { endpoint.reset(); })) << "destroying an endpoint threw";
+    });
+}
+
+// The modern layer: a failure inside the builder, the structured view or an
+// endpoint call frees what was made, and a message handed in is either
+// queued or still the caller's, never lost and never owned twice.
+TEST_P(AllocFailure, ModernLayer)
+{
+    eachFailure("MessageBuilder", [&](FailurePoint& point) {
+        std::unique_ptr<VMsg> msg;
+        if (!point.run([&] {
+                msg = vmsg::MessageBuilder(0x21).u8(1, 1).text(2, "abc").bytes(3, "xyz", 3).f32(4, 1.0f).build();
+            })) {
+            ASSERT_NE(msg, nullptr);
+            EXPECT_EQ(msg->mTagCount, 4);
+        }
+    });
+    eachFailure("structure", [&](FailurePoint& point) {
+        auto msg = mixedMessage(0x21);
+        const MessageState before(*msg);
+        vmsg::Structure view;
+        if (!point.run([&] { view = vmsg::structure(kDict, *msg); })) {
+            ASSERT_TRUE(view);
+            EXPECT_EQ(view.message->mObjects.size(), 3u);
+        }
+        EXPECT_TRUE(MessageState(*msg) == before);
+    });
+    const Bytes block = everyTypeBlock(0x21);
+    eachFailure("Endpoint", [&](FailurePoint& point) {
+        vmsg::Endpoint endpoint(kDict);
+        std::unique_ptr<VMsg> msg = mixedMessage(0x21);
+        VMsg* const sent = msg.get();
+        std::unique_ptr<VMsg> received;
+        vmsg::Errors errors;
+        point.run([&] {
+            errors = endpoint.send(msg);
+            errors = endpoint.bytesIn(block.data(), block.size());
+            received = endpoint.receive();
+        });
+        // Queued (and so the endpoint's) exactly when the handle let go.
+        EXPECT_TRUE(msg == nullptr ? endpoint.ready() : msg.get() == sent && !endpoint.ready());
+        EXPECT_TRUE(errors.empty());
     });
 }
 
