@@ -1,9 +1,12 @@
 /// @file
 /// cVlog: a named logger that library objects derive from.
 ///
-/// Construction only keeps the name pointer; the log4cpp category is looked
-/// up the first time an object writes a line and then cached in the object,
-/// so a disabled debug line costs a pointer load and a level check.
+/// Construction only keeps the name pointer. An object looks its log4cpp
+/// category up by name the first time it writes a line, and keeps it: a
+/// disabled debug line then costs a pointer test and a level check. Each
+/// thread also remembers the few categories it looked up last, under a copy
+/// of their names, so that the first line of a new object seldom needs
+/// log4cpp's locked lookup.
 ///
 /// Nothing here configures log4cpp: the application does, for instance with
 /// log4cpp::PropertyConfigurator::configure(file).
@@ -29,7 +32,9 @@ class Category;
 class VLOG_API cVlog {
 public:
     /// Keeps @p name (not copied: pass a string that outlives the object,
-    /// normally a literal). Does not touch log4cpp.
+    /// normally a literal). Does not touch log4cpp. The category is the one
+    /// that @p name names when the object writes its first line; it does not
+    /// change afterwards.
     /// @param name the category name; null stands for the root category "".
     explicit cVlog(const char* name) : mLogName(name), mLogCategory(nullptr) {}
 
@@ -43,8 +48,10 @@ public:
         ;
 
     /// The log4cpp category called @p name, created by log4cpp if needed.
+    /// Found by the name's content, whatever its address.
     /// @param name the category name; null stands for the root category "".
     /// @return the category, which log4cpp keeps until it shuts down.
+    /// @throw std::bad_alloc when log4cpp cannot create the category.
     static log4cpp::Category& getLog(const char* name);
 
 private:
