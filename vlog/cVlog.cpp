@@ -3,11 +3,43 @@
 #include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 #include <cstring>
 
 namespace {
+
+// Set once the process has begun to tear log4cpp down. Atomic and trivially
+// destructible, so that it can still be read by objects destroyed after
+// log4cpp itself.
+std::atomic<bool> gLoggingClosed{false};
+
+// Static objects are destroyed in the reverse order of their construction.
+// log4cpp creates its hierarchy of categories on first use and destroys it,
+// categories included, when the process exits (or log4cpp is unloaded).
+// Creating the hierarchy here, while libvlog is loaded and before this
+// object is complete, puts this object's destruction before log4cpp's: from
+// then on no line is written, so an object destroyed later (one with static
+// storage duration, say, that still holds queued messages) never reaches a
+// freed category. Objects destroyed before it still log as usual.
+class LogTeardownWatch {
+public:
+    LogTeardownWatch() noexcept
+    {
+        try {
+            log4cpp::Category::getRoot();
+        } catch (...) {
+            // Out of memory at load time: log4cpp then creates its hierarchy
+            // on first use, and exit is as unsafe as it was without this.
+        }
+    }
+    ~LogTeardownWatch() { gLoggingClosed.store(true, std::memory_order_release); }
+    LogTeardownWatch(const LogTeardownWatch&) = delete;
+    LogTeardownWatch& operator=(const LogTeardownWatch&) = delete;
+};
+
+const LogTeardownWatch gLogTeardownWatch;
 
 // The categories this thread looked up last, each under a copy of its name.
 // Objects are made by the thousand (a message per received block) and each
@@ -86,6 +118,8 @@ void cVlog::debug(const char* format, ...)
     // first line of a category makes log4cpp create it, which allocates; a
     // line that cannot be logged is dropped, never failing its caller.
     // (log4cpp's own logging functions throw nothing.)
+    if (gLoggingClosed.load(std::memory_order_relaxed))
+        return;
     log4cpp::Category* cat = mLogCategory;
     if (!cat) {
         cat = categoryOrNull(mLogName);
@@ -100,6 +134,11 @@ void cVlog::debug(const char* format, ...)
     va_start(args, format);
     cat->logva(log4cpp::Priority::DEBUG, format, args);
     va_end(args);
+}
+
+bool cVlog::loggingAvailable() noexcept
+{
+    return !gLoggingClosed.load(std::memory_order_acquire);
 }
 
 log4cpp::Category& cVlog::getLog(const char* name)

@@ -10,6 +10,13 @@
 ///
 /// Nothing here configures log4cpp: the application does, for instance with
 /// log4cpp::PropertyConfigurator::configure(file).
+///
+/// When the process exits, log4cpp destroys its categories. libvlog makes
+/// sure that this happens after the destruction of every object with static
+/// storage duration that was constructed once libvlog was loaded, so these
+/// objects still log from their destructors. Objects destroyed later still
+/// (by a handler registered with atexit before libvlog was loaded, say) find
+/// loggingAvailable() false, and their debug lines are dropped.
 #ifndef CVLOG_H
 #define CVLOG_H
 
@@ -39,7 +46,8 @@ public:
     explicit cVlog(const char* name) : mLogName(name), mLogCategory(nullptr) {}
 
     /// Writes one printf-style line at debug level to the object's category.
-    /// Does nothing (and formats nothing) unless the category has debug on.
+    /// Does nothing (and formats nothing) unless the category has debug on,
+    /// and nothing once loggingAvailable() is false.
     /// @param format a printf format, followed by its arguments.
     void debug(const char* format, ...)
 #if defined(__GNUC__)
@@ -47,7 +55,15 @@ public:
 #endif
         ;
 
+    /// False once the process has begun to tear log4cpp down (at exit, or
+    /// when libvlog is unloaded); true before. From then on debug writes
+    /// nothing, and getLog must not be called: the categories it hands out
+    /// may already be freed.
+    /// @return whether log4cpp's categories may be used.
+    static bool loggingAvailable() noexcept;
+
     /// The log4cpp category called @p name, created by log4cpp if needed.
+    /// Call it only while loggingAvailable() is true.
     /// Found by the name's content, whatever its address.
     /// @param name the category name; null stands for the root category "".
     /// @return the category, which log4cpp keeps until it shuts down.
