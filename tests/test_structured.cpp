@@ -162,9 +162,11 @@ TEST_F(Structured, CopiesOutliveTheSourceMessage)
 
 TEST_F(Structured, CountMismatchFailsWithDifferenceAsDetail)
 {
-    // Tag count 3 over a chain of 2.
+    // Tag count 3 over a chain of 2, and 1 over a chain of 3.
     auto declaredTooMany = messageWith(0x21, {1, 2});
     declaredTooMany->mTagCount = 3;
+    auto declaredTooFew = messageWith(0x21, {1, 40, 2});
+    declaredTooFew->mTagCount = 1;
     // Tags moved into segments: an empty chain behind a count of 3.
     auto segmented = messageWith(0x21, {1, 2, 3});
     ASSERT_NE(segmented->segmentMessage(16), nullptr);
@@ -179,6 +181,7 @@ TEST_F(Structured, CountMismatchFailsWithDifferenceAsDetail)
         unsigned short detail; // copies - declared, modulo 65536
     } cases[] = {
         {"count above chain", declaredTooMany.get(), 3, 2, 0xFFFF},
+        {"count below chain", declaredTooFew.get(), 1, 3, 2},
         {"tags moved into segments", segmented.get(), 3, 0, 0xFFFD},
         {"uncopyable tag", uncopyable.get(), 2, 1, 0xFFFF},
     };
