@@ -205,6 +205,30 @@ TEST_F(Structured, CountMismatchFailsWithDifferenceAsDetail)
     }
 }
 
+// The tag count stops at 65535: a message of more tags cannot pass for one
+// of that many.
+TEST_F(Structured, MoreTagsThanTheCountHoldsFailAsMismatch)
+{
+    for (unsigned tags : {65535u, 65536u, 65537u}) {
+        SCOPED_TRACE(tags);
+        VMsg msg(0x21);
+        for (unsigned i = 0; i < tags; ++i)
+            msg.addTag(new VTagNull(1));
+        std::unique_ptr<CarrowMessage> result(CarrowMessage::parseVMsg(&kDict, &msg));
+        if (tags == 65535u) {
+            ASSERT_NE(result, nullptr);
+            EXPECT_EQ(result->mTags.size(), tags);
+            continue;
+        }
+        EXPECT_EQ(result, nullptr);
+        EXPECT_EQ(lastErrors(), (Records{{ErrTagCountMismatch, hostBytes(static_cast<unsigned short>(tags - 65535u))}}));
+        // Segmented, the parent keeps the count and none of the tags.
+        msg.segmentMessage(VMSG_MAX_BLOCK);
+        EXPECT_EQ(CarrowMessage::parseVMsg(&kDict, &msg), nullptr);
+        EXPECT_EQ(lastErrors(), (Records{{ErrTagCountMismatch, hostBytes(1)}}));
+    }
+}
+
 TEST_F(Structured, NullArgumentLeavesMessageUntouched)
 {
     auto msg = messageWith(0x21, {1, 2});
