@@ -435,7 +435,7 @@ private:
             expected.insert(expected.end(), moved.begin(), moved.end());
             target->addSegment(source);
             FUZZ_CHECK(source->mFirstTag == nullptr && source->mCurrentTag == nullptr);
-            FUZZ_CHECK(target->mTagCount == static_cast<unsigned short>(count + moved.size()));
+            FUZZ_CHECK(target->mTagCount == vmsgfuzz::saturated(count + moved.size()));
         } else {
             target->addSegment(source);
         }

@@ -98,13 +98,13 @@ void appendWithCursorAt(VMsg& msg, std::size_t steps, VTag* tag)
     msg.gotoFirst();
     for (std::size_t i = 0; i < steps; ++i)
         msg.getTag();
-    FUZZ_CHECK(msg.addTag(tag) == static_cast<unsigned short>(count + 1));
+    FUZZ_CHECK(msg.addTag(tag) == vmsgfuzz::saturated(count + 1u));
     std::vector<VTag*> after = chainOf(msg);
     FUZZ_CHECK(after.size() == before.size() + 1);
     FUZZ_CHECK(std::equal(before.begin(), before.end(), after.begin()));
     FUZZ_CHECK(after.back() == tag);
     FUZZ_CHECK(msg.mCurrentTag == tag);
-    FUZZ_CHECK(msg.mLength == static_cast<unsigned short>(length + tag->mLength + 4));
+    FUZZ_CHECK(msg.mLength == vmsgfuzz::saturated(length + tag->mLength + 4u));
     FUZZ_CHECK(msg.gotoLast() == tag);
     checkCounts(msg);
 }

@@ -28,10 +28,16 @@ class VMSG_API VMsg : public cVlog {
 public:
     unsigned char mId;        ///< Message id; first byte on the wire.
     unsigned char mFlags;     ///< Second byte; bit 7 set: more segments follow.
-    unsigned short mLength;   ///< Sum of (mLength + 4) over every tag added.
+    /// Sum of (mLength + 4) over every tag added; held at 65535 rather than
+    /// wrapping, so 65535 stands for "65535 or more" (no such message can
+    /// be written: getMsg refuses a payload above 1022 bytes).
+    unsigned short mLength;
     VTag* mFirstTag;          ///< Head of the tag chain.
     VTag* mCurrentTag;        ///< The tag cursor.
-    unsigned short mTagCount; ///< Number of tags added.
+    /// Number of tags added; held at 65535 rather than wrapping, so 65535
+    /// stands for "65535 or more" (CarrowMessage::parseVMsg refuses a
+    /// message with more tags than that, as a count mismatch).
+    unsigned short mTagCount;
     VMsg* mFirstSegment;      ///< Head of this message's segment chain.
     VMsg* mCurrentSegment;    ///< Cursor over the segment chain.
     VMsg* mNextSegment;       ///< Next segment of the same parent.
@@ -51,7 +57,8 @@ public:
     /// on and the cursor moves onto it. Constant time when the cursor is on
     /// the last tag; otherwise the last tag is found first.
     /// @param tag a tag created with `new` that belongs to no message; null
-    ///            is ignored. mLength grows by the tag's mLength + 4.
+    ///            is ignored. mLength grows by the tag's mLength + 4 and
+    ///            mTagCount by 1, each up to 65535, where it stays.
     /// @return the tag count after the call (unchanged for a null tag).
     unsigned short addTag(VTag* tag);
 
@@ -116,7 +123,8 @@ public:
     /// Ids and flags are not checked. A null @p other, or this message
     /// itself, is ignored.
     /// @param other the message whose tags move; its mLength and mTagCount
-    ///        are left as they were.
+    ///        are left as they were. This message's counters grow as with
+    ///        addTag, up to 65535.
     void addSegment(VMsg* other);
 };
 

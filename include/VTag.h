@@ -43,9 +43,18 @@ public:
     };
 
     unsigned char mId;      ///< Tag id, chosen by the application.
-    unsigned short mLength; ///< Payload length in bytes, 0 to 1018.
+    /// Payload length in bytes, 0 to 1018: exactly the number of bytes at
+    /// mData. Change it only through setData (or the typed constructors),
+    /// which sets mData and mLength together. The library cannot see the
+    /// size of mData: raising mLength without a larger mData makes getTag
+    /// and VMsg::getMsg copy bytes from beyond the payload into the block.
+    /// Nor change it while the tag belongs to a message, whose mLength
+    /// counted the tag as it was added.
+    unsigned short mLength;
     VTagType mType;         ///< Type code.
-    unsigned char* mData;   ///< Payload (array new, owned); null until set.
+    /// Payload (array new, owned), exactly mLength bytes; null until set.
+    /// Replace it only through setData, never by assigning the field.
+    unsigned char* mData;
     VTag* mNext;            ///< Next tag of the owning message's chain; not owned.
 
     /// Creates a tag without payload. Any type code is accepted.

@@ -287,24 +287,56 @@ TEST(Endpoint, UnwritableMessageIsDroppedWithLengthMismatch)
     EXPECT_EQ(Bytes(out.data(), out.data() + length), (Bytes{0x22, 0}));
 }
 
-TEST(Endpoint, PayloadWhoseNeededSizeWrapsToZeroIsNotReportedAsSent)
+// A payload of 65534 bytes or more needs more than the 65535 bytes a buffer
+// can have: such a message cannot be written, and is reported and dropped
+// rather than passed off as sent or kept waiting for a buffer.
+TEST(Endpoint, PayloadTooLongForAnyBufferIsNotReportedAsSent)
 {
-    // 64 tags of 1022 wire bytes and one of 126 make a payload of 65534, so
-    // the 16-bit needed size wraps to 0. The message cannot be written and
-    // must be reported, not passed off as a sent block of 0 bytes.
-    Carrow endpoint(&kDict);
     std::vector<unsigned char> blob(VTAG_MAX_PAYLOAD);
-    std::unique_ptr<VMsg> msg(new VMsg(0x21));
-    for (int i = 0; i < 64; ++i)
-        msg->addTag(new VTagBytes(1, blob.data(), VTAG_MAX_PAYLOAD));
-    msg->addTag(new VTagBytes(2, blob.data(), 122));
-    ASSERT_EQ(msg->mLength, 65534u);
-    ASSERT_EQ(endpoint.sendMessage(msg.release()), nullptr);
-    unsigned char out[16];
-    unsigned short length = sizeof out;
-    EXPECT_EQ(take(endpoint.bytesOut(out, &length)), (Errs{{ErrLengthMismatch, {}}}));
-    EXPECT_EQ(length, sizeof out);
-    EXPECT_FALSE(endpoint.bytesOutReady());
+    // 64 tags of 1022 wire bytes and one of 126 make a payload of 65534;
+    // with a second such tag the length stops at 65535.
+    for (int extra : {1, 2}) {
+        SCOPED_TRACE(extra);
+        Carrow endpoint(&kDict);
+        std::unique_ptr<VMsg> msg(new VMsg(0x21));
+        for (int i = 0; i < 64; ++i)
+            msg->addTag(new VTagBytes(1, blob.data(), VTAG_MAX_PAYLOAD));
+        for (int i = 0; i < extra; ++i)
+            msg->addTag(new VTagBytes(2, blob.data(), 122));
+        ASSERT_EQ(msg->mLength, 65533u + extra);
+        ASSERT_EQ(endpoint.sendMessage(msg.release()), nullptr);
+        unsigned char out[16];
+        unsigned short length = sizeof out;
+        EXPECT_EQ(take(endpoint.bytesOut(out, &length)), (Errs{{ErrLengthMismatch, {}}}));
+        EXPECT_EQ(length, sizeof out);
+        EXPECT_FALSE(endpoint.bytesOutReady());
+    }
+}
+
+// Segmenting a message of more tags than its counters hold leaves a parent
+// with an empty chain: it is refused, never sent as its 2 header bytes.
+TEST(Endpoint, SegmentedParentBeyondTheCountersIsNotSent)
+{
+    for (unsigned tags : {65535u, 65536u, 65537u}) {
+        SCOPED_TRACE(tags);
+        std::unique_ptr<VMsg> parent(new VMsg(0x21));
+        for (unsigned i = 0; i < tags; ++i)
+            parent->addTag(new VTagNull(1));
+        unsigned char out[VMSG_MAX_BLOCK];
+        unsigned segmented = 0;
+        for (VMsg* segment = parent->segmentMessage(VMSG_MAX_BLOCK); segment; segment = segment->mNextSegment) {
+            ASSERT_EQ(segment->getMsg(out, sizeof out), 2u + segment->mLength);
+            segmented += segment->mTagCount;
+        }
+        EXPECT_EQ(segmented, tags);
+        EXPECT_EQ(parent->getMsg(out, sizeof out), 0);
+
+        Carrow endpoint(&kDict);
+        ASSERT_EQ(endpoint.sendMessage(parent.release()), nullptr);
+        unsigned short length = sizeof out;
+        EXPECT_EQ(take(endpoint.bytesOut(out, &length)), (Errs{{ErrLengthMismatch, {}}}));
+        EXPECT_FALSE(endpoint.bytesOutReady());
+    }
 }
 
 TEST(Endpoint, ReadyStaysTrueWhenEntryCountWraps)

@@ -291,6 +291,33 @@ TEST(SegmentJoin, MovesDonorTagsInOrderAndLeavesHeadersAlone)
     EXPECT_EQ(walked, 5);
 }
 
+// A join adds the donor's tags to the counters as addTag does: up to 65535,
+// where they stay, while the chain takes every tag.
+TEST(SegmentJoin, CountersStopAt65535WhenAJoinCrossesIt)
+{
+    struct Case {
+        unsigned receiver, donor;
+    } cases[] = {{65534, 1}, {65534, 2}, {65535, 1}, {40000, 40000}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.receiver << " + " << c.donor << " tags");
+        VMsg receiver(1);
+        VMsg donor(1);
+        for (unsigned i = 0; i < c.receiver; ++i)
+            receiver.addTag(new VTagNull(1));
+        for (unsigned i = 0; i < c.donor; ++i)
+            donor.addTag(new VTagNull(2));
+        const unsigned short donorCount = donor.mTagCount;
+        receiver.addSegment(&donor);
+        EXPECT_EQ(receiver.mTagCount, 65535u);
+        EXPECT_EQ(receiver.mLength, 65535u);
+        EXPECT_EQ(donor.mTagCount, donorCount);
+        unsigned chained = 0;
+        for (const VTag* tag = receiver.mFirstTag; tag; tag = tag->mNext)
+            ++chained;
+        EXPECT_EQ(chained, c.receiver + c.donor);
+    }
+}
+
 TEST(SegmentJoin, IgnoresNullItselfAndEmptyDonor)
 {
     auto msg = messageOf({1, 2});

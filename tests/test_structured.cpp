@@ -162,9 +162,11 @@ TEST_F(Structured, CopiesOutliveTheSourceMessage)
 
 TEST_F(Structured, CountMismatchFailsWithDifferenceAsDetail)
 {
-    // Tag count 3 over a chain of 2.
+    // Tag count 3 over a chain of 2, and 1 over a chain of 3.
     auto declaredTooMany = messageWith(0x21, {1, 2});
     declaredTooMany->mTagCount = 3;
+    auto declaredTooFew = messageWith(0x21, {1, 40, 2});
+    declaredTooFew->mTagCount = 1;
     // Tags moved into segments: an empty chain behind a count of 3.
     auto segmented = messageWith(0x21, {1, 2, 3});
     ASSERT_NE(segmented->segmentMessage(16), nullptr);
@@ -179,6 +181,7 @@ TEST_F(Structured, CountMismatchFailsWithDifferenceAsDetail)
         unsigned short detail; // copies - declared, modulo 65536
     } cases[] = {
         {"count above chain", declaredTooMany.get(), 3, 2, 0xFFFF},
+        {"count below chain", declaredTooFew.get(), 1, 3, 2},
         {"tags moved into segments", segmented.get(), 3, 0, 0xFFFD},
         {"uncopyable tag", uncopyable.get(), 2, 1, 0xFFFF},
     };
@@ -199,6 +202,30 @@ TEST_F(Structured, CountMismatchFailsWithDifferenceAsDetail)
         priorities.insert(priorities.end(), c.copies, log4cpp::Priority::DEBUG);
         EXPECT_EQ(log.lines(), lines);
         EXPECT_EQ(log.priorities(), priorities);
+    }
+}
+
+// The tag count stops at 65535: a message of more tags cannot pass for one
+// of that many.
+TEST_F(Structured, MoreTagsThanTheCountHoldsFailAsMismatch)
+{
+    for (unsigned tags : {65535u, 65536u, 65537u}) {
+        SCOPED_TRACE(tags);
+        VMsg msg(0x21);
+        for (unsigned i = 0; i < tags; ++i)
+            msg.addTag(new VTagNull(1));
+        std::unique_ptr<CarrowMessage> result(CarrowMessage::parseVMsg(&kDict, &msg));
+        if (tags == 65535u) {
+            ASSERT_NE(result, nullptr);
+            EXPECT_EQ(result->mTags.size(), tags);
+            continue;
+        }
+        EXPECT_EQ(result, nullptr);
+        EXPECT_EQ(lastErrors(), (Records{{ErrTagCountMismatch, hostBytes(static_cast<unsigned short>(tags - 65535u))}}));
+        // Segmented, the parent keeps the count and none of the tags.
+        msg.segmentMessage(VMSG_MAX_BLOCK);
+        EXPECT_EQ(CarrowMessage::parseVMsg(&kDict, &msg), nullptr);
+        EXPECT_EQ(lastErrors(), (Records{{ErrTagCountMismatch, hostBytes(1)}}));
     }
 }
 

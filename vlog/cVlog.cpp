@@ -3,49 +3,71 @@
 #include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
 
-#include <link.h>
-
 #include <atomic>
-#include <cstdint>
 #include <cstdarg>
+#include <cstddef>
 #include <cstring>
-#include <mutex>
 
 namespace {
 
-// Categories already resolved, in a small open-addressed table keyed by the
-// address of the name. Objects name their category with a string literal,
-// so a handful of entries covers every logger of a process, and a hit costs
-// one probe: no lock, no map lookup. A name in writable memory may be a
-// buffer whose address is later reused for another name, so a hit on such
-// a name is confirmed against a copy kept in the entry; a literal, in
-// read-only memory, cannot change. Longer names, and names beyond the
-// table's size, are not cached. Entries are only ever added, under a
-// mutex, and published by their name pointer. log4cpp keeps its categories
-// alive until it is shut down, so the cached pointers stay valid.
-constexpr unsigned kSlots = 64;
-constexpr std::size_t kMaxCachedName = 32;
+// Set once the process has begun to tear log4cpp down. Atomic and trivially
+// destructible, so that it can still be read by objects destroyed after
+// log4cpp itself.
+std::atomic<bool> gLoggingClosed{false};
 
-struct Slot {
-    std::atomic<const char*> name{nullptr};
-    char text[kMaxCachedName] = {};
-    bool immutable = false;
-    log4cpp::Category* category = nullptr;
+// Static objects are destroyed in the reverse order of their construction.
+// log4cpp creates its hierarchy of categories on first use and destroys it,
+// categories included, when the process exits (or log4cpp is unloaded).
+// Creating the hierarchy here, while libvlog is loaded and before this
+// object is complete, puts this object's destruction before log4cpp's: from
+// then on no line is written, so an object destroyed later (one with static
+// storage duration, say, that still holds queued messages) never reaches a
+// freed category. Objects destroyed before it still log as usual.
+class LogTeardownWatch {
+public:
+    LogTeardownWatch() noexcept
+    {
+        try {
+            log4cpp::Category::getRoot();
+        } catch (...) {
+            // Out of memory at load time: log4cpp then creates its hierarchy
+            // on first use, and exit is as unsafe as it was without this.
+        }
+    }
+    ~LogTeardownWatch() { gLoggingClosed.store(true, std::memory_order_release); }
+    LogTeardownWatch(const LogTeardownWatch&) = delete;
+    LogTeardownWatch& operator=(const LogTeardownWatch&) = delete;
 };
 
-Slot gSlots[kSlots];
-unsigned gFilled = 0; // guarded by gInsertMutex
-// The entry of the last lookup: objects of one class are often made in a
-// row (messages while parsing), and this answers them without a probe.
-std::atomic<const Slot*> gLastHit{nullptr};
-std::mutex gInsertMutex;
+const LogTeardownWatch gLogTeardownWatch;
 
-unsigned slotOf(const char* name)
-{
-    return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(name) >> 3) % kSlots;
-}
+// The categories this thread looked up last, each under a copy of its name.
+// Objects are made by the thousand (a message per received block) and each
+// looks its category up on its first line; log4cpp's getInstance takes a
+// lock and searches a map of strings for that, which costs more than all
+// the rest of a disabled debug line. A few entries per thread hold the
+// library's categories with no lock and no sharing. The key is the name's
+// content, never its address: the same address may hold another name later
+// (a reused buffer, or a library unloaded and another loaded in its place).
+// Longer names are looked up in log4cpp every time. The pointers stay valid
+// as long as log4cpp keeps its categories, which is until it shuts down.
+constexpr std::size_t kCachedCategories = 8;
+constexpr std::size_t kMaxCachedName = 24; // including the NUL
+
+struct CachedCategory {
+    char name[kMaxCachedName];
+    log4cpp::Category* category; // null: the entry is unused
+};
+
+struct CategoryCache {
+    CachedCategory entries[kCachedCategories];
+    unsigned next; // the entry replaced next
+};
+
+thread_local CategoryCache tCache; // zero-initialised: every entry unused
 
 // Names are a few characters long: an inline loop beats a call to strcmp.
+// Reads @p name no further than its NUL.
 bool sameName(const char* cached, const char* name)
 {
     for (std::size_t i = 0; i < kMaxCachedName; ++i) {
@@ -57,87 +79,24 @@ bool sameName(const char* cached, const char* name)
     return false;
 }
 
-log4cpp::Category* findCached(const char* name)
+log4cpp::Category* findCached(const CategoryCache& cache, const char* name)
 {
-    for (unsigned probe = 0, i = slotOf(name); probe < kSlots; ++probe, i = (i + 1) % kSlots) {
-        const char* key = gSlots[i].name.load(std::memory_order_acquire);
-        if (!key)
-            return nullptr;
-        if (key == name && (gSlots[i].immutable || sameName(gSlots[i].text, name))) {
-            gLastHit.store(&gSlots[i], std::memory_order_release);
-            return gSlots[i].category;
-        }
+    for (const CachedCategory& entry : cache.entries) {
+        if (entry.category && sameName(entry.name, name))
+            return entry.category;
     }
     return nullptr;
 }
 
-// True when @p address lies in a read-only segment of a loaded program or
-// library, where string literals live.
-bool inReadOnlyImage(const void* address)
-{
-    struct Query {
-        std::uintptr_t address;
-        bool found;
-    } query{reinterpret_cast<std::uintptr_t>(address), false};
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, std::size_t, void* data) {
-            auto* q = static_cast<Query*>(data);
-            for (int i = 0; i < info->dlpi_phnum; ++i) {
-                const ElfW(Phdr)& header = info->dlpi_phdr[i];
-                if (header.p_type != PT_LOAD || (header.p_flags & PF_W))
-                    continue;
-                const std::uintptr_t start = info->dlpi_addr + header.p_vaddr;
-                if (q->address >= start && q->address < start + header.p_memsz) {
-                    q->found = true;
-                    return 1;
-                }
-            }
-            return 0;
-        },
-        &query);
-    return query.found;
-}
-
-void insertCached(const char* name, log4cpp::Category* category)
+void keepCached(CategoryCache& cache, const char* name, log4cpp::Category* category)
 {
     const std::size_t length = std::strlen(name);
-    if (length >= kMaxCachedName || gFilled + 1 >= kSlots) // keep a free slot to end probes
+    if (length >= kMaxCachedName)
         return;
-    unsigned i = slotOf(name);
-    while (gSlots[i].name.load(std::memory_order_relaxed))
-        i = (i + 1) % kSlots;
-    std::memcpy(gSlots[i].text, name, length + 1);
-    gSlots[i].immutable = inReadOnlyImage(name);
-    gSlots[i].category = category;
-    gSlots[i].name.store(name, std::memory_order_release);
-    ++gFilled;
-}
-
-log4cpp::Category* resolveSlowly(const char* name)
-{
-    std::lock_guard<std::mutex> lock(gInsertMutex);
-    if (log4cpp::Category* hit = findCached(name))
-        return hit;
-    log4cpp::Category* category = &log4cpp::Category::getInstance(name);
-    insertCached(name, category);
-    return category;
-}
-
-// The category of the last lookup when @p name is its (read-only) name,
-// else null. Entries never change once published, so any entry seen here
-// is whole.
-inline log4cpp::Category* lastHit(const char* name)
-{
-    const Slot* last = gLastHit.load(std::memory_order_acquire);
-    return last && last->name.load(std::memory_order_relaxed) == name && last->immutable ? last->category
-                                                                                          : nullptr;
-}
-
-__attribute__((noinline)) log4cpp::Category* resolve(const char* name)
-{
-    if (log4cpp::Category* hit = findCached(name))
-        return hit;
-    return resolveSlowly(name);
+    CachedCategory& entry = cache.entries[cache.next];
+    cache.next = (cache.next + 1) % kCachedCategories;
+    std::memcpy(entry.name, name, length + 1);
+    entry.category = category;
 }
 
 // The category called @p name, or null when log4cpp cannot create it.
@@ -154,9 +113,13 @@ log4cpp::Category* categoryOrNull(const char* name) noexcept
 
 void cVlog::debug(const char* format, ...)
 {
-    // A log line never fails its caller: the first line of a category makes
-    // log4cpp create it, which allocates, and a line that cannot be logged
-    // is dropped. (log4cpp's own logging functions throw nothing.)
+    // Each object looks its category up by name on its first line and keeps
+    // it: log4cpp keeps every category it created until it shuts down. The
+    // first line of a category makes log4cpp create it, which allocates; a
+    // line that cannot be logged is dropped, never failing its caller.
+    // (log4cpp's own logging functions throw nothing.)
+    if (gLoggingClosed.load(std::memory_order_relaxed))
+        return;
     log4cpp::Category* cat = mLogCategory;
     if (!cat) {
         cat = categoryOrNull(mLogName);
@@ -173,9 +136,19 @@ void cVlog::debug(const char* format, ...)
     va_end(args);
 }
 
+bool cVlog::loggingAvailable() noexcept
+{
+    return !gLoggingClosed.load(std::memory_order_acquire);
+}
+
 log4cpp::Category& cVlog::getLog(const char* name)
 {
-    if (log4cpp::Category* cat = lastHit(name))
-        return *cat;
-    return *resolve(name ? name : "");
+    if (!name)
+        name = "";
+    CategoryCache& cache = tCache;
+    if (log4cpp::Category* hit = findCached(cache, name))
+        return *hit;
+    log4cpp::Category& category = log4cpp::Category::getInstance(name);
+    keepCached(cache, name, &category);
+    return category;
 }

@@ -67,14 +67,17 @@ VList* Carrow::bytesOut(unsigned char* out, unsigned short* length)
         *length = 0;
         return nullptr;
     }
-    const unsigned short needed = static_cast<unsigned short>(msg->mLength + 2u);
-    if (!out || *length < needed)
-        return vmsg::errorList(ErrBufferTooSmall, &needed, sizeof needed);
+    // Widened: mLength + 2 exceeds 16 bits for a payload of 65534 bytes or
+    // more (65535 also stands for a length that would not fit 16 bits). No
+    // buffer holds such a message, so it is never kept waiting for one: it
+    // goes on to getMsg, which refuses it, and is reported as not sent.
+    const unsigned needed = msg->mLength + 2u;
+    if (needed <= 0xFFFFu && (!out || *length < needed)) {
+        const auto detail = static_cast<unsigned short>(needed);
+        return vmsg::errorList(ErrBufferTooSmall, &detail, sizeof detail);
+    }
     const unsigned short written = msg->getMsg(out, *length);
-    // getMsg writes at least the 2 header bytes or returns 0. The needed
-    // size is 16-bit and wraps to 0 for a payload of 65534 bytes, so a
-    // refused message must not pass for a sent one of size 0.
-    const bool sent = written != 0 && written == needed;
+    const bool sent = written == needed;
     // Prepare the report before the message goes, so that running out of
     // memory cannot lose both the message and the error.
     vmsg::ErrorListPtr errors(sent ? nullptr : vmsg::errorList(ErrLengthMismatch));

@@ -1,6 +1,5 @@
-// Names of the log4cpp categories the library writes to. Each is one inline
-// object, so every logger of a class shares the same name pointer and hits
-// the named logger's cache.
+// Names of the log4cpp categories the library writes to, each spelled in
+// one place.
 #ifndef VMSG_SRC_LOGGING_CATEGORIES_H
 #define VMSG_SRC_LOGGING_CATEGORIES_H
 

@@ -4,6 +4,20 @@
 
 #include "logging/Categories.h"
 
+namespace {
+
+constexpr unsigned kCounterLimit = 0xFFFF;
+
+// The sum, held at 65535 instead of wrapping: a counter that wrapped would
+// describe a small message, which getMsg could then write short.
+unsigned short saturatingSum(unsigned short counter, unsigned added)
+{
+    const unsigned sum = counter + added;
+    return static_cast<unsigned short>(sum < kCounterLimit ? sum : kCounterLimit);
+}
+
+} // namespace
+
 VMsg::VMsg(unsigned char id)
     : cVlog(vmsg::log::kVMsg),
       mId(id),
@@ -51,8 +65,8 @@ unsigned short VMsg::addTag(VTag* tag)
         mFirstTag = tag;
     tag->mNext = nullptr;
     mCurrentTag = tag;
-    ++mTagCount;
-    mLength = static_cast<unsigned short>(mLength + tag->mLength + VTAG_HEADER_SIZE);
+    mTagCount = saturatingSum(mTagCount, 1);
+    mLength = saturatingSum(mLength, tag->mLength + VTAG_HEADER_SIZE);
     return mTagCount;
 }
 

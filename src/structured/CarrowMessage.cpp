@@ -13,6 +13,18 @@
 
 VList* CarrowMessage::mLastErrors = nullptr;
 
+namespace {
+
+// The category of the structured view's lines; null once log4cpp is being
+// torn down at exit, when its categories may be freed: the lines are then
+// dropped (an object destroyed that late may still clear a tag vector).
+log4cpp::Category* structuredLog()
+{
+    return cVlog::loggingAvailable() ? &cVlog::getLog(vmsg::log::kCarrowMessage) : nullptr;
+}
+
+} // namespace
+
 CarrowObject::CarrowObject(VTag* metaTag)
     : cVlog(vmsg::log::kCarrowObject), mId(metaTag ? metaTag->mId : 0), mMetaTag(metaTag)
 {
@@ -45,7 +57,8 @@ void CarrowMessage::clearVTagVect(std::vector<VTag*>* tags)
         // Also runs as cleanup after a failed allocation, where finding the
         // category (created on first use) can fail too: the line is dropped.
         try {
-            cVlog::getLog(vmsg::log::kCarrowMessage).debug("removed tag\n");
+            if (log4cpp::Category* log = structuredLog())
+                log->debug("removed tag\n");
         } catch (...) {
         }
     }
@@ -106,8 +119,8 @@ std::unique_ptr<CarrowMessage> buildStructure(const CarrowDictDef& dict, const V
     }
     const std::size_t made = copies.tags.size();
     if (made != declared) {
-        cVlog::getLog(log::kCarrowMessage)
-            .warn("parseVMsg(): tagcount: %d size: %d", static_cast<int>(declared), static_cast<int>(made));
+        if (log4cpp::Category* log = structuredLog())
+            log->warn("parseVMsg(): tagcount: %d size: %d", static_cast<int>(declared), static_cast<int>(made));
         const auto difference = static_cast<unsigned short>(made - declared);
         errors.reset(errorList(ErrTagCountMismatch, &difference, sizeof difference));
         return nullptr; // the copies and the empty result are released on the way out
@@ -123,9 +136,9 @@ CarrowMessage* CarrowMessage::parseVMsg(const CarrowDictDef* dict, VMsg* msg)
     replaceLastErrors(nullptr);
     if (!dict || !msg) {
         replaceLastErrors(vmsg::errorList(ErrNullArgument));
-        cVlog::getLog(vmsg::log::kCarrowMessage)
-            .warn("parseVMsg(): null pointer - dict: %p vmsg: %p", static_cast<const void*>(dict),
-                  static_cast<void*>(msg));
+        if (log4cpp::Category* log = structuredLog())
+            log->warn("parseVMsg(): null pointer - dict: %p vmsg: %p", static_cast<const void*>(dict),
+                      static_cast<void*>(msg));
         return nullptr;
     }
     vmsg::ErrorListPtr errors;

@@ -18,7 +18,7 @@ protected:
     void _append(const log4cpp::LoggingEvent& event) override { values.push_back(event.priority); }
 };
 
-LogCapture::LogCapture(const char* category)
+LogCapture::LogCapture(const char* category, const char* pattern)
     : mCategory(log4cpp::Category::getInstance(category)),
       mSavedPriority(mCategory.getPriority()),
       mSavedAdditivity(mCategory.getAdditivity()),
@@ -26,7 +26,7 @@ LogCapture::LogCapture(const char* category)
       mRecorder(new PriorityRecorder())
 {
     auto* layout = new log4cpp::PatternLayout();
-    layout->setConversionPattern("%m");
+    layout->setConversionPattern(pattern);
     mAppender->setLayout(layout);
     mCategory.addAppender(mAppender);
     mCategory.addAppender(mRecorder);

@@ -13,11 +13,14 @@ class StringQueueAppender;
 }
 
 /// While alive, raises @p category to DEBUG and records every line written
-/// to it (message text only, no decoration). Restores the category's
-/// priority and detaches the recorder on destruction.
+/// to it or to the categories below it (by default the message text only,
+/// no decoration). Restores the category's priority and detaches the
+/// recorder on destruction.
 class LogCapture {
 public:
-    explicit LogCapture(const char* category);
+    /// @param pattern a log4cpp PatternLayout pattern for the recorded text,
+    ///        e.g. "%c: %m" to record the category of each line too.
+    explicit LogCapture(const char* category, const char* pattern = "%m");
     ~LogCapture();
 
     LogCapture(const LogCapture&) = delete;
