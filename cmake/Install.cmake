@@ -55,6 +55,7 @@ write_basic_package_version_file(
 install(FILES
         "${PROJECT_BINARY_DIR}/vmsgConfig.cmake"
         "${PROJECT_BINARY_DIR}/vmsgConfigVersion.cmake"
+        "${CMAKE_CURRENT_LIST_DIR}/vmsgDictionary.cmake"
     DESTINATION "${VMSG_INSTALL_CMAKEDIR}"
     COMPONENT Development)
 

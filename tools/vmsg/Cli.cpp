@@ -4,11 +4,15 @@
 #include "Decode.h"
 #include "Dictionary.h"
 #include "Errors.h"
+#include "Generate.h"
 #include "Logging.h"
 #include "Segments.h"
 #include "TagText.h"
 #include "Text.h"
 
+#include <algorithm>
+#include <cctype>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
@@ -28,6 +32,8 @@ Commands:
   encode --id N [TAG...]      build a block from tag arguments
   segment --frame N [FILE|-]  split blocks into frame-sized segment blocks
   join [FILE|-]               join segment blocks back into messages
+  dict check FILE             check a dictionary file, naming every problem
+  dict gen FILE -o HEADER     generate C++ for a dictionary
 
 Blocks are read and written as hex text, one block per line. Run
 'vmsg COMMAND --help' for the options of a command.
@@ -100,6 +106,24 @@ Options:
   --verbose    print the library's debug lines on standard error
 
 Exit status: 0 ok, 1 a segment failed to parse or join, 2 usage or file error.
+)";
+
+const char kDictHelp[] = R"(Usage: vmsg dict check FILE
+       vmsg dict gen FILE -o HEADER [--namespace NAME]
+
+check  Reads the JSON dictionary FILE and checks it against the rules of
+       the dictionary format: every problem is printed as FILE:LINE: PATH:
+       what is wrong. Prints a one-line summary when there is none.
+gen    Checks FILE, then writes a C++ header: the CarrowDictDef with its
+       records, constants for every message and tag id, and for every
+       message a typed builder and a typed reader over <vmsg.hpp>.
+
+Options:
+  -o, --output HEADER   the header to write (gen)
+  --namespace NAME      the namespace of the generated code, nested with
+                        '::' if wanted (gen; default: the file's name)
+
+Exit status: 0 ok, 1 the dictionary has problems, 2 usage or file error.
 )";
 
 struct Options {
@@ -251,6 +275,82 @@ int join(const Options& options)
     return kExitOk;
 }
 
+// A C++ namespace name, nested with '::' if wanted.
+std::string checkNamespace(const std::string& name)
+{
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = name.find("::", start);
+        const std::string part = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const bool valid = !part.empty() && !std::isdigit(static_cast<unsigned char>(part[0])) &&
+                           std::all_of(part.begin(), part.end(), [](char c) {
+                               return c == '_' || std::isalnum(static_cast<unsigned char>(c));
+                           }) &&
+                           identifier(part) == part;
+        if (!valid)
+            throw UsageError("--namespace: expected a C++ namespace name such as 'telemetry' or 'app::proto', found '" +
+                             name + "'");
+        if (end == std::string::npos)
+            return name;
+        start = end + 2;
+    }
+}
+
+void writeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    out.close();
+    if (!out)
+        throw UsageError(path + ": cannot write");
+}
+
+int dictionary(const Options& options)
+{
+    const std::vector<std::string>& args = options.arguments;
+    if (args.empty() || (args[0] != "check" && args[0] != "gen"))
+        throw UsageError("expected 'check FILE' or 'gen FILE -o HEADER'");
+    if (args.size() != 2)
+        throw UsageError("expected one dictionary file after '" + args[0] + "'");
+    const std::string& path = args[1];
+    const bool generate = args[0] == "gen";
+    auto output = options.values.find("--output");
+    if (output == options.values.end())
+        output = options.values.find("-o");
+    if (generate && output == options.values.end())
+        throw UsageError("gen needs -o HEADER");
+    if (!generate && (output != options.values.end() || options.values.count("--namespace")))
+        throw UsageError("-o and --namespace are options of gen");
+    const std::string text = readInput(path); // an unreadable file is a usage error
+    DictionaryCheck check;
+    try {
+        check = checkDictionary(text, path);
+    } catch (const UsageError& syntax) {
+        // A file that is not JSON at all is a dictionary with a problem.
+        std::cout << syntax.what() << '\n';
+        std::cerr << "vmsg dict " << args[0] << ": " << path << ": not valid JSON\n";
+        return kExitBlockFailed;
+    }
+    for (const DictionaryProblem& problem : check.problems)
+        std::cout << problemText(problem, path) << '\n';
+    if (!check.dictionary) {
+        std::cerr << "vmsg dict " << args[0] << ": " << path << ": " << check.problems.size()
+                  << (check.problems.size() == 1 ? " problem\n" : " problems\n");
+        return kExitBlockFailed;
+    }
+    const CarrowDictDef& def = check.dictionary->def();
+    if (!generate) {
+        std::cout << path << ": ok: " << unsigned{def.mMsgDefCount} << " messages, " << unsigned{def.mTagDefCount}
+                  << " tags, " << unsigned{def.mMetaDefCount} << " meta tags\n";
+        return kExitOk;
+    }
+    GenerateOptions generation = defaultOptions(path, output->second);
+    if (auto ns = options.values.find("--namespace"); ns != options.values.end())
+        generation.nameSpace = checkNamespace(ns->second);
+    writeFile(output->second, generateHeader(*check.dictionary, generation));
+    return kExitOk;
+}
+
 struct Command {
     const char* name;
     const char* help;
@@ -266,6 +366,7 @@ const std::vector<Command>& commands()
         {"encode", kEncodeHelp, encode, {"--raw", "--verbose"}, {"--id", "--flags"}},
         {"segment", kSegmentHelp, segment, {"--raw", "--verbose"}, {"--frame"}},
         {"join", kJoinHelp, join, {"--raw", "--verbose"}, {}},
+        {"dict", kDictHelp, dictionary, {"--verbose"}, {"--output", "-o", "--namespace"}},
     };
     return list;
 }

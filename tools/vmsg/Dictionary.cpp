@@ -6,7 +6,9 @@
 #include "TagText.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
+#include <optional>
 
 namespace vmsgtool {
 
@@ -57,17 +59,30 @@ const Dictionary::Meta* Dictionary::meta(unsigned char id) const
 
 namespace {
 
-// Reads the entries out of the parsed document; every complaint names the
-// line and path of the value and what was expected there.
-class EntryReader {
+// The rules of the dictionary format, applied to a parsed document. Each
+// rule that fails adds a problem and the check goes on, so that one run
+// names everything that is wrong; an entry with a bad field is still read
+// for what it gives (a tag with a bad type still defines its id and name),
+// so that one mistake is not reported again wherever it is used.
+class Checker {
 public:
-    EntryReader(const std::string& source, const JsonLines& lines) : mSource(source), mLines(lines) {}
+    explicit Checker(const JsonLines& lines) : mLines(lines) {}
 
-    [[noreturn]] void fail(const std::string& path, const std::string& what) const
+    std::vector<DictionaryProblem> takeProblems()
     {
-        throw UsageError(mSource + ":" + std::to_string(line(path)) + ": " + (path.empty() ? "" : path + ": ") + what);
+        std::stable_sort(mProblems.begin(), mProblems.end(), [](const auto& a, const auto& b) {
+            return a.line != b.line ? a.line < b.line : a.path < b.path;
+        });
+        return std::move(mProblems);
+    }
+    bool ok() const { return mProblems.empty(); }
+
+    void problem(const std::string& path, const std::string& message)
+    {
+        mProblems.push_back({path, line(path), message});
     }
 
+    // The line of the value at @p path, or of the nearest value around it.
     std::size_t line(std::string path) const
     {
         for (;;) {
@@ -78,56 +93,64 @@ public:
         }
     }
 
-    void checkObject(const json& value, const std::string& path, std::initializer_list<const char*> keys) const
+    // An object with only the allowed keys and all the required ones.
+    bool object(const json& value, const std::string& path, std::initializer_list<const char*> keys,
+                std::initializer_list<const char*> required)
     {
-        if (!value.is_object())
-            fail(path, "expected an object with the keys " + join(keys) + ", found " + shown(value));
+        if (!value.is_object()) {
+            problem(path, "expected an object with the keys " + join(keys) + ", found " + shown(value));
+            return false;
+        }
         for (const auto& item : value.items()) {
             if (std::none_of(keys.begin(), keys.end(), [&](const char* key) { return item.key() == key; }))
-                fail((path.empty() ? "" : path + ".") + item.key(), "unknown key '" + item.key() + "'; expected one of " + join(keys));
+                problem(child(path, item.key()), "unknown key '" + item.key() + "'; expected one of " + join(keys));
         }
+        for (const char* key : required) {
+            if (!value.contains(key))
+                problem(path, std::string("missing key '") + key + "'");
+        }
+        return true;
     }
 
-    const json& member(const json& object, const std::string& path, const char* key) const
+    // The list under @p key of the root, or null when absent or not a list.
+    const json* list(const json& root, const char* key, std::size_t max, const char* what)
     {
-        if (!object.contains(key))
-            fail(path, std::string("missing key '") + key + "'");
-        return object.at(key);
-    }
-
-    const json& list(const json& root, const char* key) const
-    {
-        static const json empty = json::array();
-        if (!root.contains(key))
-            return empty;
+        if (!root.is_object() || !root.contains(key))
+            return nullptr;
         const json& value = root.at(key);
-        if (!value.is_array())
-            fail(key, "expected a list of entries, found " + shown(value));
-        if (value.size() > 255)
-            fail(key, "expected at most 255 entries, found " + std::to_string(value.size()));
-        return value;
+        if (!value.is_array()) {
+            problem(key, "expected a list of " + std::string(what) + ", found " + shown(value));
+            return nullptr;
+        }
+        if (value.size() > max)
+            problem(key, "expected at most " + std::to_string(max) + " entries, found " + std::to_string(value.size()));
+        return &value;
     }
 
-    unsigned char id(const json& value, const std::string& path) const
+    std::optional<unsigned char> id(const json& value, const std::string& path)
     {
-        if (!value.is_number_integer() || value.get<long long>() < 0 || value.get<long long>() > 255)
-            fail(path, "expected an id from 0 to 255, found " + shown(value));
+        if (!value.is_number_integer() || value.get<long long>() < 0 || value.get<long long>() > 255) {
+            problem(path, "expected an id from 0 to 255, found " + shown(value));
+            return std::nullopt;
+        }
         return static_cast<unsigned char>(value.get<int>());
     }
 
-    std::string name(const json& value, const std::string& path) const
+    std::optional<std::string> name(const json& value, const std::string& path)
     {
-        if (!value.is_string() || value.get<std::string>().empty())
-            fail(path, "expected a non-empty name, found " + shown(value));
+        if (!value.is_string() || !isIdentifier(value.get<std::string>())) {
+            problem(path, "expected a name (a letter or '_', then letters, digits or '_'), found " + shown(value));
+            return std::nullopt;
+        }
         return value.get<std::string>();
     }
 
-    VTag::VTagType type(const json& value, const std::string& path) const
+    std::optional<VTag::VTagType> type(const json& value, const std::string& path)
     {
         const auto type = value.is_string() ? typeFromName(value.get<std::string>()) : std::nullopt;
         if (!type)
-            fail(path, std::string("expected a type name (") + typeNameList() + "), found " + shown(value));
-        return *type;
+            problem(path, std::string("expected a type name (") + typeNameList() + "), found " + shown(value));
+        return type;
     }
 
     static std::string shown(const json& value)
@@ -136,7 +159,21 @@ public:
         return text.size() > 40 ? text.substr(0, 37) + "..." : text;
     }
 
+    static std::string child(const std::string& path, const std::string& key)
+    {
+        return path.empty() ? key : path + "." + key;
+    }
+
 private:
+    static bool isIdentifier(const std::string& name)
+    {
+        if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])))
+            return false;
+        return std::all_of(name.begin(), name.end(), [](char c) {
+            return c == '_' || std::isalnum(static_cast<unsigned char>(c));
+        });
+    }
+
     static std::string join(std::initializer_list<const char*> keys)
     {
         std::string text;
@@ -145,26 +182,29 @@ private:
         return text;
     }
 
-    const std::string& mSource;
     const JsonLines& mLines;
+    std::vector<DictionaryProblem> mProblems;
 };
 
-// Refuses a second entry with an id seen before in the same list.
-class DuplicateCheck {
+// Refuses a second use of an id or a name within one list, naming the line
+// of the first.
+template <typename Key>
+class Unique {
 public:
-    DuplicateCheck(const EntryReader& reader, const char* what) : mReader(reader), mWhat(what) {}
-    void add(unsigned char id, const std::string& path)
+    Unique(Checker& checker, std::string what) : mChecker(checker), mWhat(std::move(what)) {}
+    bool add(const Key& key, const std::string& shown, const std::string& path)
     {
-        auto [it, added] = mFirst.emplace(id, path);
+        auto [it, added] = mFirst.emplace(key, path);
         if (!added)
-            mReader.fail(path, "duplicate " + std::string(mWhat) + " id " + std::to_string(id) + " (first at line " +
-                                   std::to_string(mReader.line(it->second)) + ")");
+            mChecker.problem(path, "duplicate " + mWhat + " " + shown + " (first at line " +
+                                       std::to_string(mChecker.line(it->second)) + ")");
+        return added;
     }
 
 private:
-    const EntryReader& mReader;
-    const char* mWhat;
-    std::map<unsigned char, std::string> mFirst;
+    Checker& mChecker;
+    std::string mWhat;
+    std::map<Key, std::string> mFirst;
 };
 
 std::string at(const char* list, std::size_t index)
@@ -172,103 +212,177 @@ std::string at(const char* list, std::size_t index)
     return std::string(list) + "[" + std::to_string(index) + "]";
 }
 
-std::vector<Dictionary::Tag> readTags(const EntryReader& reader, const json& root)
+// What the entries of "tags" define, for the references of the others.
+struct TagIndex {
+    std::map<unsigned char, const Dictionary::Tag*> byId;
+    std::map<std::string, unsigned char> byName;
+};
+
+std::vector<Dictionary::Tag> readTags(Checker& check, const json& root)
 {
     std::vector<Dictionary::Tag> tags;
-    DuplicateCheck duplicates(reader, "tag");
-    const json& list = reader.list(root, "tags");
-    for (std::size_t i = 0; i < list.size(); ++i) {
+    Unique<unsigned char> ids(check, "tag id");
+    Unique<std::string> names(check, "tag name");
+    const json* list = check.list(root, "tags", 255, "entries");
+    for (std::size_t i = 0; list && i < list->size(); ++i) {
         const std::string path = at("tags", i);
-        reader.checkObject(list[i], path, {"id", "name", "type"});
-        const unsigned char id = reader.id(reader.member(list[i], path, "id"), path + ".id");
-        duplicates.add(id, path + ".id");
-        tags.push_back({id, reader.type(reader.member(list[i], path, "type"), path + ".type"),
-                        reader.name(reader.member(list[i], path, "name"), path + ".name")});
+        const json& entry = (*list)[i];
+        if (!check.object(entry, path, {"id", "name", "type"}, {"id", "name", "type"}))
+            continue;
+        std::optional<unsigned char> id = entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
+        std::optional<std::string> name = entry.contains("name") ? check.name(entry["name"], path + ".name")
+                                                                 : std::nullopt;
+        const auto type = entry.contains("type") ? check.type(entry["type"], path + ".type") : std::nullopt;
+        if (id && !ids.add(*id, std::to_string(*id), path + ".id"))
+            id.reset();
+        if (name && !names.add(*name, "\"" + *name + "\"", path + ".name"))
+            name.reset();
+        if (id && name)
+            tags.push_back({*id, type.value_or(VTag::TagNull), *name});
     }
     return tags;
 }
 
-unsigned char requiredId(const EntryReader& reader, const json& value, const std::string& path,
-                         const std::vector<Dictionary::Tag>& tags)
+TagIndex indexOf(const std::vector<Dictionary::Tag>& tags)
 {
-    if (!value.is_string())
-        return reader.id(value, path);
-    const std::string name = value.get<std::string>();
+    TagIndex index;
     for (const Dictionary::Tag& tag : tags) {
-        if (tag.name == name)
-            return tag.id;
+        index.byId[tag.id] = &tag;
+        index.byName[tag.name] = tag.id;
     }
-    reader.fail(path, "expected a tag id or the name of an entry of \"tags\", found " + EntryReader::shown(value));
+    return index;
 }
 
-std::vector<unsigned char> readRequired(const EntryReader& reader, const json& message, const std::string& path,
-                                        const std::vector<Dictionary::Tag>& tags)
+std::optional<unsigned char> requiredId(Checker& check, const json& value, const std::string& path,
+                                        const TagIndex& tags)
+{
+    if (value.is_string()) {
+        auto it = tags.byName.find(value.get<std::string>());
+        if (it != tags.byName.end())
+            return it->second;
+        check.problem(path, "expected a tag id or the name of an entry of \"tags\", found " + Checker::shown(value));
+        return std::nullopt;
+    }
+    const std::optional<unsigned char> id = check.id(value, path);
+    if (id && !tags.byId.count(*id)) {
+        check.problem(path, "tag id " + std::to_string(*id) + " is not in \"tags\"");
+        return std::nullopt;
+    }
+    return id;
+}
+
+std::vector<unsigned char> readRequired(Checker& check, const json& message, const std::string& path,
+                                        const TagIndex& tags)
 {
     std::vector<unsigned char> ids;
     if (!message.contains("required"))
         return ids;
     const json& list = message.at("required");
-    if (!list.is_array() || list.size() > 255)
-        reader.fail(path + ".required", "expected a list of at most 255 tag ids or names, found " +
-                                            EntryReader::shown(list));
-    for (std::size_t i = 0; i < list.size(); ++i)
-        ids.push_back(requiredId(reader, list[i], path + ".required[" + std::to_string(i) + "]", tags));
+    if (!list.is_array() || list.size() > 255) {
+        check.problem(path + ".required",
+                      "expected a list of at most 255 tag ids or names, found " + Checker::shown(list));
+        return ids;
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (auto id = requiredId(check, list[i], path + ".required[" + std::to_string(i) + "]", tags))
+            ids.push_back(*id);
+    }
     return ids;
 }
 
-std::vector<Dictionary::Message> readMessages(const EntryReader& reader, const json& root,
-                                              const std::vector<Dictionary::Tag>& tags)
+std::vector<Dictionary::Message> readMessages(Checker& check, const json& root, const TagIndex& tags)
 {
     std::vector<Dictionary::Message> messages;
-    DuplicateCheck duplicates(reader, "message");
-    const json& list = reader.list(root, "messages");
-    for (std::size_t i = 0; i < list.size(); ++i) {
+    Unique<unsigned char> ids(check, "message id");
+    Unique<std::string> names(check, "message name");
+    const json* list = check.list(root, "messages", 255, "entries");
+    for (std::size_t i = 0; list && i < list->size(); ++i) {
         const std::string path = at("messages", i);
-        reader.checkObject(list[i], path, {"id", "name", "required"});
-        const unsigned char id = reader.id(reader.member(list[i], path, "id"), path + ".id");
-        duplicates.add(id, path + ".id");
-        messages.push_back({id, reader.name(reader.member(list[i], path, "name"), path + ".name"),
-                            readRequired(reader, list[i], path, tags)});
+        const json& entry = (*list)[i];
+        if (!check.object(entry, path, {"id", "name", "required"}, {"id", "name"}))
+            continue;
+        std::optional<unsigned char> id = entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
+        std::optional<std::string> name = entry.contains("name") ? check.name(entry["name"], path + ".name")
+                                                                 : std::nullopt;
+        std::vector<unsigned char> required = readRequired(check, entry, path, tags);
+        if (id && !ids.add(*id, std::to_string(*id), path + ".id"))
+            id.reset();
+        if (name && !names.add(*name, "\"" + *name + "\"", path + ".name"))
+            name.reset();
+        if (id && name)
+            messages.push_back({*id, *name, std::move(required)});
     }
     return messages;
 }
 
-std::vector<Dictionary::Meta> readMetas(const EntryReader& reader, const json& root,
-                                        const std::vector<Dictionary::Tag>& tags)
+std::vector<Dictionary::Meta> readMetas(Checker& check, const json& root, const TagIndex& tags)
 {
     std::vector<Dictionary::Meta> metas;
-    DuplicateCheck duplicates(reader, "meta tag");
-    const json& list = reader.list(root, "meta");
-    for (std::size_t i = 0; i < list.size(); ++i) {
+    Unique<unsigned char> ids(check, "meta tag id");
+    const json* list = check.list(root, "meta", 255, "entries");
+    for (std::size_t i = 0; list && i < list->size(); ++i) {
         const std::string path = at("meta", i);
-        const json& entry = list[i];
-        reader.checkObject(entry, path, {"id", "name", "type", "object"});
-        Dictionary::Meta meta{reader.id(reader.member(entry, path, "id"), path + ".id"), VTag::TagNull,
-                              reader.name(reader.member(entry, path, "name"), path + ".name"), {}};
-        duplicates.add(meta.id, path + ".id");
-        auto tag = std::find_if(tags.begin(), tags.end(), [&](const Dictionary::Tag& t) { return t.id == meta.id; });
-        if (entry.contains("type"))
-            meta.type = reader.type(entry.at("type"), path + ".type");
-        else if (tag != tags.end())
-            meta.type = tag->type;
-        meta.object = entry.contains("object") ? reader.name(entry.at("object"), path + ".object") : meta.name;
-        metas.push_back(std::move(meta));
+        const json& entry = (*list)[i];
+        if (!check.object(entry, path, {"id", "name", "type", "object"}, {"id"}))
+            continue;
+        const std::optional<unsigned char> id =
+            entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
+        const std::optional<std::string> object =
+            entry.contains("object") ? check.name(entry["object"], path + ".object") : std::nullopt;
+        if (!id || !ids.add(*id, std::to_string(*id), path + ".id"))
+            continue;
+        auto tag = tags.byId.find(*id);
+        if (tag == tags.byId.end()) {
+            check.problem(path + ".id", "meta tag " + std::to_string(*id) + " is not in \"tags\" (a meta tag is also a tag)");
+            continue;
+        }
+        const Dictionary::Tag& def = *tag->second;
+        // A meta entry may repeat its tag's name and type, but not contradict them.
+        if (entry.contains("name") && entry["name"] != def.name)
+            check.problem(path + ".name", "expected the name of tag " + std::to_string(*id) + ", \"" + def.name +
+                                              "\", found " + Checker::shown(entry["name"]));
+        if (entry.contains("type") && entry["type"] != typeName(def.type))
+            check.problem(path + ".type", "expected the type of tag " + std::to_string(*id) + ", " +
+                                              typeName(def.type) + ", found " + Checker::shown(entry["type"]));
+        metas.push_back({*id, def.type, def.name, object.value_or(def.name)});
     }
     return metas;
 }
 
 } // namespace
 
-std::unique_ptr<Dictionary> parseDictionary(std::string_view text, const std::string& source)
+DictionaryCheck checkDictionary(std::string_view text, const std::string& source)
 {
     JsonLines lines;
-    const json root = parseJsonWithLines(text, source, lines);
-    const EntryReader reader(source, lines);
-    reader.checkObject(root, "", {"messages", "tags", "meta"});
-    std::vector<Dictionary::Tag> tags = readTags(reader, root);
-    std::vector<Dictionary::Message> messages = readMessages(reader, root, tags);
-    std::vector<Dictionary::Meta> metas = readMetas(reader, root, tags);
-    return std::make_unique<Dictionary>(std::move(messages), std::move(tags), std::move(metas));
+    std::vector<std::string> repeated;
+    const json root = parseJsonWithLines(text, source, lines, &repeated);
+    Checker check(lines);
+    for (const std::string& path : repeated)
+        check.problem(path, "key given twice");
+    check.object(root, "", {"messages", "tags", "meta"}, {});
+    std::vector<Dictionary::Tag> tags = readTags(check, root);
+    const TagIndex index = indexOf(tags);
+    std::vector<Dictionary::Message> messages = readMessages(check, root, index);
+    std::vector<Dictionary::Meta> metas = readMetas(check, root, index);
+    DictionaryCheck result;
+    if (check.ok())
+        result.dictionary = std::make_unique<Dictionary>(std::move(messages), std::move(tags), std::move(metas));
+    result.problems = check.takeProblems();
+    return result;
+}
+
+std::string problemText(const DictionaryProblem& problem, const std::string& source)
+{
+    return source + ":" + std::to_string(problem.line) + ": " + (problem.path.empty() ? "" : problem.path + ": ") +
+           problem.message;
+}
+
+std::unique_ptr<Dictionary> parseDictionary(std::string_view text, const std::string& source)
+{
+    DictionaryCheck result = checkDictionary(text, source);
+    if (!result.problems.empty())
+        throw UsageError(problemText(result.problems.front(), source));
+    return std::move(result.dictionary);
 }
 
 std::unique_ptr<Dictionary> loadDictionary(const std::string& path)

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <set>
+#include <vector>
 
 namespace vmsgtool {
 
@@ -72,8 +74,9 @@ private:
 // path ("tags[2].type"), for messages about the content.
 class PathRecorder {
 public:
-    PathRecorder(std::string_view text, const LineIndex& index, const std::size_t& taken, JsonLines& lines)
-        : mText(text), mIndex(index), mTaken(taken), mLines(lines)
+    PathRecorder(std::string_view text, const LineIndex& index, const std::size_t& taken, JsonLines& lines,
+                 std::vector<std::string>* duplicates)
+        : mText(text), mIndex(index), mTaken(taken), mLines(lines), mDuplicates(duplicates)
     {
     }
 
@@ -83,10 +86,16 @@ public:
         case json::parse_event_t::object_start:
         case json::parse_event_t::array_start:
             record();
-            mStack.push_back({event == json::parse_event_t::array_start, 0, {}});
+            mStack.push_back({event == json::parse_event_t::array_start, 0, {}, {}});
             break;
         case json::parse_event_t::key:
             mStack.back().key = parsed.get<std::string>();
+            // A key given twice: the parser keeps the last value, so the
+            // first would be lost unnoticed.
+            if (!mStack.back().keys.insert(mStack.back().key).second && mDuplicates) {
+                record();
+                mDuplicates->push_back(path());
+            }
             break;
         case json::parse_event_t::value:
             record();
@@ -106,15 +115,18 @@ private:
         bool array;
         std::size_t index;
         std::string key;
+        std::set<std::string> keys;
     };
 
-    void record()
+    std::string path() const
     {
         std::string path;
         for (const Frame& frame : mStack)
             path += frame.array ? "[" + std::to_string(frame.index) + "]" : (path.empty() ? "" : ".") + frame.key;
-        mLines[path] = mIndex.line(lastTokenByte());
+        return path;
     }
+
+    void record() { mLines[path()] = mIndex.line(lastTokenByte()); }
 
     // The lexer has read one character past a number; step back over it.
     std::size_t lastTokenByte() const
@@ -135,16 +147,18 @@ private:
     const LineIndex& mIndex;
     const std::size_t& mTaken;
     JsonLines& mLines;
+    std::vector<std::string>* mDuplicates;
     std::vector<Frame> mStack;
 };
 
 } // namespace
 
-nlohmann::json parseJsonWithLines(std::string_view text, const std::string& source, JsonLines& lines)
+nlohmann::json parseJsonWithLines(std::string_view text, const std::string& source, JsonLines& lines,
+                                  std::vector<std::string>* duplicateKeys)
 {
     const LineIndex index(text);
     std::size_t taken = 0;
-    PathRecorder recorder(text, index, taken, lines);
+    PathRecorder recorder(text, index, taken, lines, duplicateKeys);
     try {
         return json::parse(CountingIterator(text.data(), &taken), CountingIterator(text.data() + text.size(), &taken),
                            std::ref(recorder));

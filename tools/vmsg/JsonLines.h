@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vmsgtool {
 
@@ -18,9 +19,12 @@ using JsonLines = std::map<std::string, std::size_t>;
 
 /// Parses @p text and fills @p lines.
 /// @param source the file name used in errors.
+/// @param duplicateKeys when given, receives the path of every key that
+///        an object repeats (the parser keeps its last value).
 /// @throws UsageError "SOURCE:LINE:COLUMN: what the parser expected" for a
 ///         syntax error.
-nlohmann::json parseJsonWithLines(std::string_view text, const std::string& source, JsonLines& lines);
+nlohmann::json parseJsonWithLines(std::string_view text, const std::string& source, JsonLines& lines,
+                                  std::vector<std::string>* duplicateKeys = nullptr);
 
 } // namespace vmsgtool
 

@@ -38,7 +38,7 @@ case_help() {
     run 0 --help
     out_has 'Usage: vmsg [--verbose] COMMAND'
     local cmd
-    for cmd in decode encode segment join; do
+    for cmd in decode encode segment join dict; do
         run 0 "$cmd" --help
         out_has "Usage: vmsg $cmd"
         no_err
@@ -321,6 +321,42 @@ vmsg decode: $work/syntax.json:4:3: syntax error while parsing value - unexpecte
 EOF
     run 2 decode --dict "$work/none.json" <<<'21 00'
     err_has "vmsg decode: $work/none.json: cannot open: No such file or directory"
+}
+
+case_dictionary_check() {
+    run 0 dict check "$dict"
+    same_out <<EOF
+$dict: ok: 2 messages, 9 tags, 1 meta tags
+EOF
+    no_err
+    printf '{\n  "tags": [\n    {"id": 1, "name": "a", "type": "u64"},\n    {"id": 1, "name": "b", "type": "u8"}\n  ],\n  "mesages": []\n}\n' >"$work/bad.json"
+    run 1 dict check "$work/bad.json"
+    same_out <<EOF
+$work/bad.json:3: tags[0].type: expected a type name (null, str, u32, u16, u8, bytes, f32), found "u64"
+$work/bad.json:4: tags[1].id: duplicate tag id 1 (first at line 3)
+$work/bad.json:6: mesages: unknown key 'mesages'; expected one of messages, tags, meta
+EOF
+    same_err <<EOF
+vmsg dict check: $work/bad.json: 3 problems
+EOF
+    # A refused dictionary generates nothing.
+    run 1 dict gen "$work/bad.json" -o "$work/bad.h"
+    [[ ! -e $work/bad.h ]] || fail "a header was written for a refused dictionary"
+    printf '{ "tags": [ }' >"$work/syntax.json"
+    run 1 dict check "$work/syntax.json"
+    out_has "$work/syntax.json:1:13: syntax error"
+    run 2 dict check "$work/none.json"
+    err_has "vmsg dict: $work/none.json: cannot open: No such file or directory"
+    run 2 dict gen "$dict"
+    err_has 'vmsg dict: gen needs -o HEADER'
+    run 2 dict check "$dict" -o "$work/x.h"
+    err_has 'vmsg dict: -o and --namespace are options of gen'
+    run 2 dict gen "$dict" -o "$work/x.h" --namespace 'bad name'
+    err_has "vmsg dict: --namespace: expected a C++ namespace name"
+    run 2 dict frob "$dict"
+    err_has "vmsg dict: expected 'check FILE' or 'gen FILE -o HEADER'"
+    run 0 dict gen "$dict" -o "$work/demo.h" --namespace app::demo
+    grep -q '^namespace app::demo {$' "$work/demo.h" || fail "the namespace is not app::demo"
 }
 
 case_dictionary_validation() {

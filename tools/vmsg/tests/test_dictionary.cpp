@@ -11,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace vmsgtool {
 namespace {
@@ -67,9 +70,9 @@ TEST(Dictionary, RecordsOutliveTheTextAndServeTheEndpoint)
           "messages": [{"id": 16, "name": "telemetry", "required": ["device", 2, "device"]},
                        {"id": 17, "name": "empty"}],
           "tags": [{"id": 1, "name": "device", "type": "u32"},
-                   {"id": 2, "name": "a rather long tag name, well beyond any short-string buffer", "type": "str"},
-                   {"id": 32, "name": "sensor", "type": "u8"}],
-          "meta": [{"id": 32, "name": "sensor"}, {"id": 40, "name": "group", "object": "Group", "type": "null"}]
+                   {"id": 2, "name": "a_rather_long_tag_name_well_beyond_any_short_string_buffer", "type": "str"},
+                   {"id": 32, "name": "sensor", "type": "u8"}, {"id": 40, "name": "group", "type": "null"}],
+          "meta": [{"id": 32, "name": "sensor"}, {"id": 40, "object": "Group", "type": "null"}]
         })";
         dict = parseDictionary(text, "d.json");
         text.assign(text.size(), 'x');
@@ -82,14 +85,15 @@ TEST(Dictionary, RecordsOutliveTheTextAndServeTheEndpoint)
     EXPECT_EQ(std::vector<unsigned char>(telemetry->mRequiredTags, telemetry->mRequiredTags + 3),
               (std::vector<unsigned char>{1, 2, 1}));
     EXPECT_EQ(endpoint.findMsgDef(17)->mRequiredCount, 0);
-    EXPECT_STREQ(endpoint.findTagDef(2)->mName, "a rather long tag name, well beyond any short-string buffer");
+    EXPECT_STREQ(endpoint.findTagDef(2)->mName, "a_rather_long_tag_name_well_beyond_any_short_string_buffer");
     EXPECT_TRUE(Carrow::isMeta(&def, 32));
     EXPECT_FALSE(Carrow::isMeta(&def, 1));
-    // A meta entry takes its type from the tag of the same id and its
-    // object name from its own name unless given.
+    // A meta entry takes its name and type from the tag of the same id, and
+    // its object name from the tag's name unless given.
     EXPECT_EQ(def.mMetaDefs[0].mType, VTag::TagUInt8);
     EXPECT_STREQ(def.mMetaDefs[0].mObjectName, "sensor");
     EXPECT_EQ(def.mMetaDefs[1].mType, VTag::TagNull);
+    EXPECT_STREQ(def.mMetaDefs[1].mName, "group");
     EXPECT_STREQ(def.mMetaDefs[1].mObjectName, "Group");
 }
 
@@ -120,18 +124,83 @@ TEST(Dictionary, ContentErrorsNameLinePathAndExpectation)
         {"{\"tags\": [{\"id\": 1.5, \"name\": \"a\", \"type\": \"u8\"}]}",
          "d.json:1: tags[0].id: expected an id from 0 to 255, found 1.5"},
         {"{\"tags\": [{\"id\": 1, \"name\": \"\", \"type\": \"u8\"}]}",
-         "d.json:1: tags[0].name: expected a non-empty name, found \"\""},
+         "d.json:1: tags[0].name: expected a name (a letter or '_', then letters, digits or '_'), found \"\""},
         {"{\"tags\": [\n{\"id\": 1, \"name\": \"a\", \"type\": \"u8\"},\n{\"id\": 1, \"name\": \"b\", \"type\": \"u8\"}]}",
          "d.json:3: tags[1].id: duplicate tag id 1 (first at line 2)"},
         {"{\"messages\": [{\"id\": 1, \"name\": \"m\",\n\"required\": [\"nope\"]}]}",
          "d.json:2: messages[0].required[0]: expected a tag id or the name of an entry of \"tags\", found \"nope\""},
         {"{\"messages\": [{\"id\": 1, \"name\": \"m\", \"required\": 1}]}",
          "d.json:1: messages[0].required: expected a list of at most 255 tag ids or names, found 1"},
-        {"{\"meta\": [\n{\"id\": 1, \"name\": \"a\", \"objekt\": \"A\"}]}",
-         "d.json:2: meta[0].objekt: unknown key 'objekt'; expected one of id, name, type, object"},
+        {"{\"tags\": [{\"id\": 1, \"name\": \"a\", \"type\": \"u8\"}],\n\"meta\": [\n{\"id\": 1, \"objekt\": \"A\"}]}",
+         "d.json:3: meta[0].objekt: unknown key 'objekt'; expected one of id, name, type, object"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(errorOf(row.text), row.error);
+}
+
+TEST(Dictionary, OneCheckNamesEveryProblemInLineOrder)
+{
+    const DictionaryCheck check = checkDictionary(R"({
+      "meta": [{"id": 9}],
+      "tags": [{"id": 1, "name": "a", "type": "u64"},
+               {"id": 1, "name": "b", "type": "u8"}],
+      "messages": [{"id": 2, "name": "m", "required": ["a", "c"]}]
+    })",
+                                                  "d.json");
+    EXPECT_EQ(check.dictionary, nullptr);
+    std::vector<std::string> problems;
+    for (const DictionaryProblem& problem : check.problems)
+        problems.push_back(problemText(problem, "d.json"));
+    // The tag with a bad type still defines "a"; only "c" is unknown.
+    EXPECT_EQ(problems, (std::vector<std::string>{
+                            "d.json:2: meta[0].id: meta tag 9 is not in \"tags\" (a meta tag is also a tag)",
+                            "d.json:3: tags[0].type: expected a type name (null, str, u32, u16, u8, bytes, f32), "
+                            "found \"u64\"",
+                            "d.json:4: tags[1].id: duplicate tag id 1 (first at line 3)",
+                            "d.json:5: messages[0].required[1]: expected a tag id or the name of an entry of "
+                            "\"tags\", found \"c\"",
+                        }));
+}
+
+std::string fileText(const std::filesystem::path& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The corpus that the dissector's test reads too: each refused file with
+// the path of its first problem, and files that hold.
+TEST(Dictionary, SharedCorpusIsRefusedAtTheListedPaths)
+{
+    const std::filesystem::path dir = VMSG_TOOL_TESTS_DIR "/dictionaries";
+    std::istringstream expected(fileText(dir / "bad" / "expected.txt"));
+    std::size_t bad = 0;
+    for (std::string line; std::getline(expected, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::string file = line.substr(0, line.find(' '));
+        std::string path = line.substr(line.find(' ') + 1);
+        if (path == "\"\"")
+            path.clear();
+        SCOPED_TRACE(file);
+        ++bad;
+        try {
+            const DictionaryCheck check = checkDictionary(fileText(dir / "bad" / file), file);
+            ASSERT_FALSE(check.problems.empty());
+            EXPECT_EQ(check.problems.front().path, path);
+            EXPECT_EQ(check.dictionary, nullptr);
+        } catch (const UsageError& syntax) {
+            EXPECT_EQ(path, "-") << syntax.what();
+        }
+    }
+    EXPECT_GE(bad, 20u);
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "good")) {
+        SCOPED_TRACE(entry.path().string());
+        const DictionaryCheck check = checkDictionary(fileText(entry.path()), "good.json");
+        EXPECT_TRUE(check.problems.empty()) << problemText(check.problems.front(), "good.json");
+    }
 }
 
 TEST(Dictionary, SyntaxErrorsNameLineAndColumn)

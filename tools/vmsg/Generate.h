@@ -1,0 +1,35 @@
+// Generating C++ from a checked dictionary: the CarrowDictDef with all its
+// records, named constants for every message and tag id, and for every
+// message a typed builder and a typed reader over the modern layer.
+#ifndef VMSG_TOOL_GENERATE_H
+#define VMSG_TOOL_GENERATE_H
+
+#include "Dictionary.h"
+
+#include <string>
+
+namespace vmsgtool {
+
+/// How the header is named and wrapped.
+struct GenerateOptions {
+    std::string source;        ///< The dictionary file, named in the header's first line.
+    std::string nameSpace;     ///< The namespace of everything generated (may be nested: "a::b").
+    std::string includeGuard;  ///< The include guard macro.
+};
+
+/// The header for @p dict.
+std::string generateHeader(const Dictionary& dict, const GenerateOptions& options);
+
+/// The identifier a dictionary name becomes in C++: the name itself, with
+/// '_' appended to C++ keywords and to the names the generated classes use
+/// themselves (build, isMessage, stop, missingTags, count, take, Builder, Reader,
+/// and the private members builder_, tags_, counts_, id_, stop_).
+std::string identifier(const std::string& name);
+
+/// A namespace and include guard from a file name: "telemetry-v2.json"
+/// gives the namespace "telemetry_v2" and "TELEMETRY_V2_H".
+GenerateOptions defaultOptions(const std::string& dictionaryPath, const std::string& headerPath);
+
+} // namespace vmsgtool
+
+#endif

@@ -1,0 +1,60 @@
+// The code generator: its output for two dictionaries is what the golden
+// headers hold (regenerate them with `vmsg dict gen` after a deliberate
+// change, see README), and names that C++ or the generated classes keep
+// for themselves are escaped.
+#include "Dictionary.h"
+#include "Generate.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace vmsgtool {
+namespace {
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(Generate, HeadersEqualTheGoldenOnes)
+{
+    const struct {
+        const char* dictionary;
+        const char* golden;
+        const char* nameSpace;
+    } rows[] = {
+        {VMSG_TOOL_EXAMPLES_DIR "/dictionary.json", VMSG_TOOL_TESTS_DIR "/golden/dictionary.h", "demo"},
+        {VMSG_TOOL_TESTS_DIR "/dictionaries/good/full.json", VMSG_TOOL_TESTS_DIR "/golden/full.h", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.dictionary);
+        const std::string golden = row.golden;
+        GenerateOptions options = defaultOptions(row.dictionary, golden.substr(golden.rfind('/') + 1));
+        if (row.nameSpace)
+            options.nameSpace = row.nameSpace;
+        EXPECT_EQ(generateHeader(*loadDictionary(row.dictionary), options), fileText(row.golden));
+    }
+}
+
+TEST(Generate, NamesAreEscapedWhereCxxOrTheClassesUseThem)
+{
+    EXPECT_EQ(identifier("device"), "device");
+    EXPECT_EQ(identifier("class"), "class_");
+    EXPECT_EQ(identifier("build"), "build_");
+    EXPECT_EQ(identifier("id"), "id");
+    EXPECT_EQ(identifier("Reader"), "Reader_");
+    EXPECT_EQ(identifier("id_"), "id__"); // a private member's name
+    const GenerateOptions options = defaultOptions("/x/telemetry-v2.json", "out/telemetry-v2.h");
+    EXPECT_EQ(options.source, "telemetry-v2.json");
+    EXPECT_EQ(options.nameSpace, "telemetry_v2");
+    EXPECT_EQ(options.includeGuard, "VMSG_GENERATED_TELEMETRY_V2_H");
+    EXPECT_EQ(defaultOptions("1st.json", "").nameSpace, "_1st");
+}
+
+} // namespace
+} // namespace vmsgtool
