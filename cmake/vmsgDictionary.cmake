@@ -1,7 +1,7 @@
 # vmsg_add_dictionary: C++ generated from a dictionary file for a target.
 #
 #   vmsg_add_dictionary(TARGET <target> DICTIONARY <file.json>
-#                       [NAMESPACE <name>] [HEADER <name.h>])
+#                       [NAMESPACE <name>] [HEADER <name.h>] [PUBLIC])
 #
 # Generates <name.h> (default: the dictionary's name with .h, for
 # dictionary.json "dictionary.h") with `vmsg dict gen` into
@@ -10,13 +10,15 @@
 # target's sources #include "<name.h>". The header is generated again when
 # the dictionary file changes, and a dictionary that breaks the rules of
 # the format fails the build with every problem named. NAMESPACE is the
-# namespace of the generated code (default: the dictionary's name).
+# namespace of the generated code (default: the dictionary's name). With
+# PUBLIC the include path and vmsg::vmsg pass on to the targets that link
+# <target> (for a library whose headers include the generated one).
 #
 # The generator is the vmsg tool: the target vmsg::vmsg-tool of the
 # installed package (or vmsg-tool inside the vmsg build itself), else the
 # program vmsg found on the path or in VMSG_TOOL.
 function(vmsg_add_dictionary)
-    cmake_parse_arguments(PARSE_ARGV 0 _vmsg "" "TARGET;DICTIONARY;NAMESPACE;HEADER" "")
+    cmake_parse_arguments(PARSE_ARGV 0 _vmsg "PUBLIC" "TARGET;DICTIONARY;NAMESPACE;HEADER" "")
     if(NOT _vmsg_TARGET OR NOT _vmsg_DICTIONARY)
         message(FATAL_ERROR "vmsg_add_dictionary: TARGET and DICTIONARY are required")
     endif()
@@ -61,7 +63,11 @@ function(vmsg_add_dictionary)
         DEPENDS "${_dictionary}" ${_tool_depends}
         COMMENT "Generating ${_header} from ${_vmsg_DICTIONARY}"
         VERBATIM)
+    set(_scope PRIVATE)
+    if(_vmsg_PUBLIC)
+        set(_scope PUBLIC)
+    endif()
     target_sources(${_vmsg_TARGET} PRIVATE "${_dir}/${_header}")
-    target_include_directories(${_vmsg_TARGET} PRIVATE "${_dir}")
-    target_link_libraries(${_vmsg_TARGET} PRIVATE vmsg::vmsg)
+    target_include_directories(${_vmsg_TARGET} ${_scope} "${_dir}")
+    target_link_libraries(${_vmsg_TARGET} ${_scope} vmsg::vmsg)
 endfunction()

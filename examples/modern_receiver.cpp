@@ -67,7 +67,7 @@ int main(int argc, char** argv)
     std::printf("listening on 127.0.0.1:%u\n", bound);
     std::fflush(stdout); // a script waits for this line
 
-    vmsg::Endpoint endpoint(demo::dictionary());
+    vmsg::Endpoint endpoint(demo::dictionary);
     int received = 0, accepted = 0;
     std::vector<unsigned char> datagram(65536);
     while (received < count) {

@@ -1,6 +1,7 @@
-// The sender of vmsg_sender written against the modern layer (vmsg.hpp):
-// messages built with vmsg::MessageBuilder, sent through vmsg::Endpoint,
-// errors as vmsg::Errors. The datagrams are the same bytes.
+// The sender of vmsg_sender written against the modern layer (vmsg.hpp)
+// and the code generated from the demo's dictionary: messages built with
+// the generated typed builder, sent through vmsg::Endpoint, errors as
+// vmsg::Errors. The datagrams are the same bytes.
 //
 //   vmsg_modern_sender PORT [COUNT]
 #include "DemoProtocol.h"
@@ -20,17 +21,17 @@ void print(const char* what, const vmsg::Errors& errors)
         std::printf("%s: %s\n", what, vmsg::errorName(error.mCode));
 }
 
+// The generated builder takes the required tags (device, name) as its
+// arguments; the calls add the rest, here two Sensor objects.
 std::unique_ptr<VMsg> telemetry(unsigned int device)
 {
-    return vmsg::MessageBuilder(demo::kMsgTelemetry)
-        .u32(demo::kTagDevice, device)
-        .text(demo::kTagName, "pump-" + std::to_string(device))
-        .u8(demo::kTagSensor, 0)
-        .f32(demo::kTagReading, 20.0f + static_cast<float>(device) / 2)
-        .text(demo::kTagUnit, "C")
-        .u8(demo::kTagSensor, 1)
-        .f32(demo::kTagReading, 1013.25f)
-        .text(demo::kTagUnit, "hPa")
+    return demo::messages::telemetry::Builder(device, "pump-" + std::to_string(device))
+        .sensor(0)
+        .reading(20.0f + static_cast<float>(device) / 2)
+        .unit("C")
+        .sensor(1)
+        .reading(1013.25f)
+        .unit("hPa")
         .build();
 }
 
@@ -49,7 +50,7 @@ int main(int argc, char** argv)
         std::perror("socket");
         return 1;
     }
-    vmsg::Endpoint endpoint(demo::dictionary());
+    vmsg::Endpoint endpoint(demo::dictionary);
 
     // A refused message stays in its handle and is freed with it.
     std::unique_ptr<VMsg> undefined = vmsg::MessageBuilder(demo::kMsgUndefined).build();

@@ -36,7 +36,7 @@ void show(Carrow& endpoint, VMsg& msg)
     std::printf("  required tags: %s\n", missing ? "missing" : "all present");
     demo::printAndFreeErrors(stdout, missing, 4);
 
-    CarrowMessage* view = CarrowMessage::parseVMsg(&demo::dictionary(), &msg);
+    CarrowMessage* view = CarrowMessage::parseVMsg(&demo::dictionary, &msg);
     if (view) {
         demo::printStructured(stdout, *view);
         delete view;
@@ -69,7 +69,7 @@ int main(int argc, char** argv)
     std::printf("listening on 127.0.0.1:%u\n", bound);
     std::fflush(stdout); // a script waits for this line
 
-    Carrow endpoint(&demo::dictionary());
+    Carrow endpoint(&demo::dictionary);
     int received = 0, accepted = 0;
     std::vector<unsigned char> datagram(65536);
     while (received < count) {

@@ -26,15 +26,15 @@ VMsg* telemetry(unsigned int device)
     std::string name = "pump-" + std::to_string(device);
     char celsius[] = "C";
     char hectopascal[] = "hPa";
-    VMsg* msg = new VMsg(demo::kMsgTelemetry);
-    msg->addTag(new VTagUInt32(demo::kTagDevice, device));
-    msg->addTag(new VTagString(demo::kTagName, name.c_str(), static_cast<unsigned short>(name.size())));
-    msg->addTag(new VTagUInt8(demo::kTagSensor, static_cast<unsigned char>(0)));
-    msg->addTag(new VTagFloat(demo::kTagReading, 20.0f + static_cast<float>(device) / 2));
-    msg->addTag(new VTagString(demo::kTagUnit, celsius));
-    msg->addTag(new VTagUInt8(demo::kTagSensor, static_cast<unsigned char>(1)));
-    msg->addTag(new VTagFloat(demo::kTagReading, 1013.25f));
-    msg->addTag(new VTagString(demo::kTagUnit, hectopascal));
+    VMsg* msg = new VMsg(demo::messages::telemetry::id);
+    msg->addTag(new VTagUInt32(demo::tags::device, device));
+    msg->addTag(new VTagString(demo::tags::name, name.c_str(), static_cast<unsigned short>(name.size())));
+    msg->addTag(new VTagUInt8(demo::tags::sensor, static_cast<unsigned char>(0)));
+    msg->addTag(new VTagFloat(demo::tags::reading, 20.0f + static_cast<float>(device) / 2));
+    msg->addTag(new VTagString(demo::tags::unit, celsius));
+    msg->addTag(new VTagUInt8(demo::tags::sensor, static_cast<unsigned char>(1)));
+    msg->addTag(new VTagFloat(demo::tags::reading, 1013.25f));
+    msg->addTag(new VTagString(demo::tags::unit, hectopascal));
     return msg;
 }
 
@@ -79,7 +79,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    Carrow endpoint(&demo::dictionary());
+    Carrow endpoint(&demo::dictionary);
 
     // The endpoint accepts only ids its dictionary defines; a refused
     // message stays ours.

@@ -1,20 +1,18 @@
 // The five-minute tour: build a message, send it through an endpoint,
 // receive it on a second endpoint, and read it structured.
+#include "dictionary.h"
+
 #include <CarrowMessage.h>
 
 #include <cstdio>
 #include <vector>
 
-// The dictionary both endpoints share: message 0x10 requires tags 1 and 2;
-// tag 0x20 is a meta tag, it opens a "sensor" object.
-const unsigned char kRequired[] = {1, 2};
-const CarrowMsgDef kMessages[] = {{0x10, 2, kRequired}};
-const CarrowTagDef kTags[] = {{1, VTag::TagUInt32, "device"},
-                              {2, VTag::TagString, "name"},
-                              {0x20, VTag::TagUInt8, "sensor"},
-                              {0x21, VTag::TagFloat, "reading"}};
-const CarrowMetaDef kMetas[] = {{0x20, VTag::TagUInt8, "sensor", "Sensor"}};
-const CarrowDictDef kDictionary = {{0, 0}, 1, 4, 1, kMessages, kTags, kMetas};
+// The dictionary both endpoints share is examples/dictionary.json; the
+// build generates dictionary.h from it (vmsg_add_dictionary, or
+// `vmsg dict gen dictionary.json -o dictionary.h --namespace demo`):
+// demo::dictionary, the tag ids demo::tags::..., and a typed builder and
+// reader per message. Message telemetry requires device and name; sensor
+// is a meta tag, it opens a "Sensor" object.
 
 // Prints and deletes an error list; true if there was one.
 bool failed(const char* what, VList* errors)
@@ -54,16 +52,16 @@ void printTag(const VTag* tag, int indent)
 int main()
 {
     // 1. Build a message. It owns every tag added to it.
-    VMsg* msg = new VMsg(0x10);
+    VMsg* msg = new VMsg(demo::messages::telemetry::id);
     char name[] = "pump-7";
-    msg->addTag(new VTagUInt32(1, 42u));
-    msg->addTag(new VTagString(2, name));
-    msg->addTag(new VTagUInt8(0x20, static_cast<unsigned char>(0)));
-    msg->addTag(new VTagFloat(0x21, 21.5f));
+    msg->addTag(new VTagUInt32(demo::tags::device, 42u));
+    msg->addTag(new VTagString(demo::tags::name, name));
+    msg->addTag(new VTagUInt8(demo::tags::sensor, static_cast<unsigned char>(0)));
+    msg->addTag(new VTagFloat(demo::tags::reading, 21.5f));
 
     // 2. Send it. sendMessage checks the id and queues the message (the
     //    endpoint owns it from here on); bytesOut writes it for the wire.
-    Carrow sender(&kDictionary);
+    Carrow sender(&demo::dictionary);
     if (failed("sendMessage", sender.sendMessage(msg))) {
         delete msg; // refused: still ours
         return 1;
@@ -76,7 +74,7 @@ int main()
 
     // 3. Receive it. bytesIn parses and checks the block; getMessage hands
     //    the message over to us.
-    Carrow receiver(&kDictionary);
+    Carrow receiver(&demo::dictionary);
     if (failed("bytesIn", receiver.bytesIn(block, length)))
         return 1;
     VMsg* received = receiver.getMessage();
@@ -97,7 +95,7 @@ int main()
     std::printf("required tags: all present\n");
 
     // 4. Read it structured: plain tags, then one object per meta tag.
-    CarrowMessage* view = CarrowMessage::parseVMsg(&kDictionary, received);
+    CarrowMessage* view = CarrowMessage::parseVMsg(&demo::dictionary, received);
     if (!view) {
         delete received;
         return 1;

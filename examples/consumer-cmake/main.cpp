@@ -1,34 +1,25 @@
-// Builds a message, writes it as a block, parses the block back and prints
-// what came out. Exits 0 when the parsed message matches.
-#include <VMsg.h>
+// Builds a greeting with the builder generated from hello.json, writes it
+// as a block, reads the block back in place with the generated reader and
+// prints what came out. Exits 0 when the values match.
+#include "hello.h"
 
 #include <cstdio>
+#include <string>
 
 int main()
 {
-    VMsg msg(0x21);
-    char greeting[] = "hello";
-    msg.addTag(new VTagString(1, greeting));
-    msg.addTag(new VTagUInt16(2, static_cast<unsigned short>(2024)));
-
-    unsigned char block[VMSG_MAX_BLOCK];
-    const unsigned short length = msg.getMsg(block, sizeof block);
+    std::unique_ptr<VMsg> msg = hello::messages::greeting::Builder("hello", 2024).build();
+    unsigned char block[vmsg::kMaxBlock];
+    const unsigned short length = msg->getMsg(block, sizeof block);
     std::printf("block of %u bytes:", length);
     for (unsigned i = 0; i < length; ++i)
         std::printf(" %02x", block[i]);
     std::printf("\n");
 
-    VMsg* parsed = VMsg::parseMsg(block, length);
-    if (!parsed)
-        return 1;
-    parsed->gotoFirst();
-    VTag* text = parsed->getTag();
-    VTag* number = parsed->getTag();
-    const bool ok = parsed->mTagCount == 2 && text && text->mType == VTag::TagString && number &&
-                    number->mType == VTag::TagUInt16 && static_cast<VTagUInt16*>(number)->getValue() == 2024;
+    const hello::messages::greeting::Reader greeting(block, length);
+    const bool ok = greeting.isMessage() && greeting.text() == "hello" && greeting.year() == 2024 &&
+                    greeting.missingTags().empty();
     if (ok)
-        std::printf("parsed: \"%s\", %u\n", reinterpret_cast<const char*>(text->mData),
-                    static_cast<VTagUInt16*>(number)->getValue());
-    delete parsed;
+        std::printf("parsed: \"%s\", %u\n", std::string(*greeting.text()).c_str(), unsigned{*greeting.year()});
     return ok ? 0 : 1;
 }

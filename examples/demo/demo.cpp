@@ -27,12 +27,12 @@ void showTags()
     unsigned char raw[] = {0xde, 0xad, 0xbe, 0xef};
     std::unique_ptr<VTag> tags[] = {
         std::unique_ptr<VTag>(new VTagNull(7)),
-        std::unique_ptr<VTag>(new VTagString(demo::kTagName, text)),
-        std::unique_ptr<VTag>(new VTagUInt32(demo::kTagDevice, 258u)),
-        std::unique_ptr<VTag>(new VTagUInt16(demo::kTagStatus, static_cast<unsigned short>(258))),
-        std::unique_ptr<VTag>(new VTagUInt8(demo::kTagSensor, static_cast<unsigned char>(7))),
-        std::unique_ptr<VTag>(new VTagBytes(demo::kTagPayload, raw, sizeof raw)),
-        std::unique_ptr<VTag>(new VTagFloat(demo::kTagReading, 1.0f)),
+        std::unique_ptr<VTag>(new VTagString(demo::tags::name, text)),
+        std::unique_ptr<VTag>(new VTagUInt32(demo::tags::device, 258u)),
+        std::unique_ptr<VTag>(new VTagUInt16(demo::tags::status, static_cast<unsigned short>(258))),
+        std::unique_ptr<VTag>(new VTagUInt8(demo::tags::sensor, static_cast<unsigned char>(7))),
+        std::unique_ptr<VTag>(new VTagBytes(demo::tags::payload, raw, sizeof raw)),
+        std::unique_ptr<VTag>(new VTagFloat(demo::tags::reading, 1.0f)),
     };
     for (const auto& tag : tags) {
         unsigned char wire[VTAG_MAX_PAYLOAD + VTAG_HEADER_SIZE];
@@ -45,17 +45,17 @@ void showTags()
 
 VMsg* telemetry(unsigned int device, const char* name, float temperature)
 {
-    VMsg* msg = new VMsg(demo::kMsgTelemetry);
+    VMsg* msg = new VMsg(demo::messages::telemetry::id);
     std::vector<char> text(name, name + std::strlen(name) + 1);
-    msg->addTag(new VTagUInt32(demo::kTagDevice, device));
-    msg->addTag(new VTagString(demo::kTagName, text.data()));
-    msg->addTag(new VTagUInt32(demo::kTagUptime, 3600u));
-    msg->addTag(new VTagUInt8(demo::kTagSensor, static_cast<unsigned char>(0)));
-    msg->addTag(new VTagFloat(demo::kTagReading, temperature));
-    msg->addTag(new VTagString(demo::kTagUnit, const_cast<char*>(std::string("C").c_str())));
-    msg->addTag(new VTagUInt8(demo::kTagSensor, static_cast<unsigned char>(1)));
-    msg->addTag(new VTagFloat(demo::kTagReading, 1013.25f));
-    msg->addTag(new VTagUInt16(demo::kTagStatus, static_cast<unsigned short>(0x0102)));
+    msg->addTag(new VTagUInt32(demo::tags::device, device));
+    msg->addTag(new VTagString(demo::tags::name, text.data()));
+    msg->addTag(new VTagUInt32(demo::tags::uptime, 3600u));
+    msg->addTag(new VTagUInt8(demo::tags::sensor, static_cast<unsigned char>(0)));
+    msg->addTag(new VTagFloat(demo::tags::reading, temperature));
+    msg->addTag(new VTagString(demo::tags::unit, const_cast<char*>(std::string("C").c_str())));
+    msg->addTag(new VTagUInt8(demo::tags::sensor, static_cast<unsigned char>(1)));
+    msg->addTag(new VTagFloat(demo::tags::reading, 1013.25f));
+    msg->addTag(new VTagUInt16(demo::tags::status, static_cast<unsigned short>(0x0102)));
     return msg;
 }
 
@@ -91,12 +91,12 @@ bool showSegmentation()
 {
     std::printf("\n== Segmentation: a large message split for 256-byte frames and joined again\n");
     auto build = [] {
-        std::unique_ptr<VMsg> msg(new VMsg(demo::kMsgCommand));
+        std::unique_ptr<VMsg> msg(new VMsg(demo::messages::command::id));
         std::vector<unsigned char> data(100);
         for (std::size_t i = 0; i < 10; ++i) {
             for (std::size_t j = 0; j < data.size(); ++j)
                 data[j] = static_cast<unsigned char>(i * 16 + j);
-            msg->addTag(new VTagBytes(demo::kTagPayload, data.data(), static_cast<unsigned short>(data.size())));
+            msg->addTag(new VTagBytes(demo::tags::payload, data.data(), static_cast<unsigned short>(data.size())));
         }
         return msg;
     };
@@ -217,7 +217,7 @@ void receiveOne(Carrow& receiver, int fd)
             std::printf("    required tags: %s\n", missing ? "missing" : "all present");
             demo::printAndFreeErrors(stdout, missing, 6);
         }
-        std::unique_ptr<CarrowMessage> view(CarrowMessage::parseVMsg(&demo::dictionary(), msg.get()));
+        std::unique_ptr<CarrowMessage> view(CarrowMessage::parseVMsg(&demo::dictionary, msg.get()));
         if (view)
             demo::printStructured(stdout, *view, 4);
     }
@@ -233,16 +233,16 @@ bool showEndpoints()
         return false;
     }
     std::printf("  receiver listens on 127.0.0.1:%u\n", ntohs(rxAddress.sin_port));
-    Carrow sender(&demo::dictionary());
-    Carrow receiver(&demo::dictionary());
+    Carrow sender(&demo::dictionary);
+    Carrow receiver(&demo::dictionary);
 
     std::unique_ptr<VMsg> undefined(new VMsg(demo::kMsgUndefined));
     std::printf("  sender: sendMessage of undefined id 0x%02x:\n", demo::kMsgUndefined);
     demo::printAndFreeErrors(stdout, sender.sendMessage(undefined.get()), 4);
 
     demo::printAndFreeErrors(stdout, sender.sendMessage(telemetry(42, "pump-7", 21.5f)));
-    std::unique_ptr<VMsg> command(new VMsg(demo::kMsgCommand));
-    command->addTag(new VTagUInt8(demo::kTagAction, static_cast<unsigned char>(3))); // no device: incomplete
+    std::unique_ptr<VMsg> command(new VMsg(demo::messages::command::id));
+    command->addTag(new VTagUInt8(demo::tags::action, static_cast<unsigned char>(3))); // no device: incomplete
     demo::printAndFreeErrors(stdout, sender.sendMessage(command.release()));
 
     int sent = flush(sender, tx.fd, rxAddress, true);

@@ -4,9 +4,6 @@
 #include "Dictionary.h"
 #include "Errors.h"
 
-#ifdef VMSG_TOOL_HAVE_DEMO
-#include "DemoProtocol.h"
-#endif
 
 #include <gtest/gtest.h>
 
@@ -27,40 +24,6 @@ std::string errorOf(const std::string& text)
     }
     return "accepted";
 }
-
-void expectSameDictionary(const CarrowDictDef& a, const CarrowDictDef& b)
-{
-    ASSERT_EQ(a.mMsgDefCount, b.mMsgDefCount);
-    ASSERT_EQ(a.mTagDefCount, b.mTagDefCount);
-    ASSERT_EQ(a.mMetaDefCount, b.mMetaDefCount);
-    for (unsigned i = 0; i < a.mMsgDefCount; ++i) {
-        EXPECT_EQ(a.mMsgDefs[i].mId, b.mMsgDefs[i].mId);
-        ASSERT_EQ(a.mMsgDefs[i].mRequiredCount, b.mMsgDefs[i].mRequiredCount);
-        for (unsigned r = 0; r < a.mMsgDefs[i].mRequiredCount; ++r)
-            EXPECT_EQ(a.mMsgDefs[i].mRequiredTags[r], b.mMsgDefs[i].mRequiredTags[r]);
-    }
-    for (unsigned i = 0; i < a.mTagDefCount; ++i) {
-        EXPECT_EQ(a.mTagDefs[i].mId, b.mTagDefs[i].mId);
-        EXPECT_EQ(a.mTagDefs[i].mType, b.mTagDefs[i].mType);
-        EXPECT_STREQ(a.mTagDefs[i].mName, b.mTagDefs[i].mName);
-    }
-    for (unsigned i = 0; i < a.mMetaDefCount; ++i) {
-        EXPECT_EQ(a.mMetaDefs[i].mId, b.mMetaDefs[i].mId);
-        EXPECT_EQ(a.mMetaDefs[i].mType, b.mMetaDefs[i].mType);
-        EXPECT_STREQ(a.mMetaDefs[i].mName, b.mMetaDefs[i].mName);
-        EXPECT_STREQ(a.mMetaDefs[i].mObjectName, b.mMetaDefs[i].mObjectName);
-    }
-}
-
-#ifdef VMSG_TOOL_HAVE_DEMO
-TEST(Dictionary, ExampleFileIsTheDemosDictionary)
-{
-    const std::unique_ptr<Dictionary> dict = loadDictionary(VMSG_TOOL_EXAMPLES_DIR "/dictionary.json");
-    expectSameDictionary(dict->def(), demo::dictionary());
-    EXPECT_EQ(dict->message(demo::kMsgTelemetry)->name, "telemetry");
-    EXPECT_EQ(dict->message(demo::kMsgCommand)->name, "command");
-}
-#endif
 
 TEST(Dictionary, RecordsOutliveTheTextAndServeTheEndpoint)
 {
