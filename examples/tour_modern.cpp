@@ -23,19 +23,26 @@ bool failed(const char* what, const vmsg::Errors& errors)
     return !errors.empty();
 }
 
+// The tag's value as text: each accessor is empty unless the tag is of its type.
+std::string valueOf(const VTag& tag)
+{
+    if (auto number = vmsg::value<std::uint32_t>(tag))
+        return std::to_string(*number);
+    if (auto small = vmsg::value<std::uint8_t>(tag))
+        return std::to_string(*small);
+    if (auto real = vmsg::value<float>(tag)) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", *real);
+        return text;
+    }
+    if (auto text = vmsg::text(tag))
+        return "\"" + std::string(*text) + "\"";
+    return std::to_string(tag.mLength) + " bytes";
+}
+
 void printTag(const VTag& tag, int indent)
 {
-    std::printf("%*stag 0x%02x: ", indent, "", tag.mId);
-    if (auto number = vmsg::value<std::uint32_t>(tag))
-        std::printf("%u\n", *number);
-    else if (auto small = vmsg::value<std::uint8_t>(tag))
-        std::printf("%u\n", *small);
-    else if (auto real = vmsg::value<float>(tag))
-        std::printf("%g\n", *real);
-    else if (auto text = vmsg::text(tag))
-        std::printf("\"%s\"\n", std::string(*text).c_str());
-    else
-        std::printf("%u bytes\n", tag.mLength);
+    std::printf("%*stag 0x%02x: %s\n", indent, "", tag.mId, valueOf(tag).c_str());
 }
 
 int main()
