@@ -107,19 +107,31 @@ quiet() {
     fi
 }
 
-# tool_facts HEX FACTS [DECODE OPTIONS]: the facts of `vmsg decode`.
+# tool_facts HEX FACTS [DECODE OPTIONS]: the facts of `vmsg decode`. The
+# blocks go through in parts of 50: tool_facts.cmake reads a report with
+# CMake's string(JSON), whose every look-up parses the whole report again.
 tool_facts() {
     local hex=$1 facts=$2
     shift 2
-    "$vmsg" decode --json "$@" "$hex" > "$facts.json" 2> "$facts.err"
-    local status=$?
-    if [[ $status -gt 1 ]]; then
-        echo "vmsg decode failed ($status) on $hex:"
-        cat "$facts.err"
-        : > "$facts"
-        return
-    fi
-    "$cmake" -DREPORT="$facts.json" -DOUT="$facts" -P "$here/tool_facts.cmake"
+    local parts=$facts.parts first=0 part status
+    rm -rf "$parts"
+    mkdir -p "$parts"
+    : > "$facts"
+    grep -v '^ *#' "$hex" | grep . | split -l 50 -d -a 4 - "$parts/"
+    for part in "$parts"/[0-9][0-9][0-9][0-9]; do
+        [[ -e "$part" ]] || continue
+        "$vmsg" decode --json "$@" "$part" > "$part.json" 2> "$part.err"
+        status=$?
+        if [[ $status -gt 1 ]]; then
+            echo "vmsg decode failed ($status) on $hex:"
+            cat "$part.err"
+            : > "$facts"
+            return
+        fi
+        "$cmake" -DREPORT="$part.json" -DOUT="$part.facts" -DFIRST="$first" -P "$here/tool_facts.cmake"
+        cat "$part.facts" >> "$facts"
+        first=$((first + $(grep -c . "$part")))
+    done
 }
 
 # tool ARGUMENTS: runs vmsg; its failure fails the test.
@@ -128,7 +140,7 @@ tool() {
 }
 
 without_notes() {
-    grep -v '^  note ' "$1" > "$1.checked" || true
+    grep -v '^ *note ' "$1" > "$1.checked" || true
 }
 
 to_pcap "$here/blocks.hex" "$work/blocks.pcap" || exit 1
@@ -170,39 +182,140 @@ compare "Decode As with port preference 0" "$here/blocks.facts" "$work/port0-dec
 echo "== dictionaries"
 dissect "$work/blocks.pcap" "$work/no-file.facts" -o "vmsg.dictionary:$work/absent.json"
 compare "a missing dictionary file: numbers only" "$here/blocks.facts" "$work/no-file.facts"
-if grep -q "cannot use the dictionary $work/absent.json" "$work/no-file.facts.err"; then
-    pass "a missing dictionary file is reported"
+if grep -q "cannot use the dictionary: Dictionary $work/absent.json" "$work/no-file.facts.err" &&
+    [[ $(grep -c 'name="vmsg.dictionary_unreadable"' "$work/no-file.facts.pdml") == \
+       $(grep -c '<packet>' "$work/no-file.facts.pdml") ]]; then
+    pass "a missing dictionary file is reported, and in every packet"
 else
-    fail "a missing dictionary file is reported: tshark said: $(cat "$work/no-file.facts.err")"
+    fail "a missing dictionary file is reported, and in every packet: tshark said: $(cat "$work/no-file.facts.err")"
 fi
-# Each bad dictionary and a part of the report it must give.
-bad_dictionaries=(
-    '{ "messages": [ { "id": 16, } ] }|line 1: expected a member name'
-    $'{\n  "tags": [\n    { "id": 1, "name": "device" "type": "u32" }\n  ]\n}|line 3: expected \',\' or \'}\''
-    '{ "tags": [ { "id": 300, "name": "big" } ] }|tags[0]: expected an object with an integer "id" from 0 to 255'
-    '{ "messages": [ { "id": 16, "required": ["nobody"] } ] }|messages[0].required[0]: expected a tag id or the name of a tag'
-    '{ "tags": [ { "id": 1, "name": "x\q" } ] }|line 1: unknown escape \q'
-    '{ "messages": [ { "id": 16, "required": "device" } ] }|messages[0].required: expected an array'
-)
-for entry in "${bad_dictionaries[@]}"; do
-    printf '%s' "${entry%%|*}" > "$work/bad.json"
-    dissect "$work/blocks.pcap" "$work/bad.facts" -o "vmsg.dictionary:$work/bad.json"
-    if grep -qF -- "${entry#*|}" "$work/bad.facts.err" && cmp -s "$here/blocks.facts" "$work/bad.facts"; then
-        pass "bad dictionary reported: ${entry#*|}"
+
+# The texts of the dictionary's refusal in the first packet of FACTS.pdml
+# ("LINE: PATH: what"), without the leading "Dictionary FILE refused: ".
+refusal_texts() {
+    awk '/<packet>/ && ++packets > 1 { exit } /name="vmsg.dictionary_refused"/' "$1.pdml" |
+        sed 's/.*showname="\([^"]*\)".*/\1/' |
+        sed "s/&#x27;/'/g; s/&quot;/\"/g; s/&lt;/</g; s/&gt;/>/g; s/&amp;/\\&/g" |
+        awk -v file="$2" '
+            index($0, "Dictionary " file " refused: ") == 1 { print substr($0, length(file) + 22); next }
+            index($0, "Dictionary " file ": ") == 1 && !/ more problems; / { print substr($0, length(file) + 14) }'
+}
+
+# The JSON path of a problem text ("" for the whole file, - for a syntax
+# error).
+first_path() {
+    local first
+    first=$(head -n 1)
+    if [[ $first =~ ^[0-9]+:[0-9]+:\ syntax\ error ]]; then
+        echo -
+    elif [[ $first =~ ^[0-9]+:\ ([^ ]+):\  ]]; then
+        echo "${BASH_REMATCH[1]}"
     else
-        fail "bad dictionary reported: ${entry#*|}: tshark said: $(cat "$work/bad.facts.err")"
+        echo '""'
     fi
-done
-# Names with escapes, and a required tag given by name.
-"$tshark" -n -X "lua_script:$lua" -o "vmsg.dictionary:$here/escapes.json" -r "$work/blocks.pcap" \
-    -Y 'frame.number <= 2' -T fields -E 'separator=|' -e vmsg.msg_name -e vmsg.tag.name -e _ws.expert.message \
-    2> /dev/null > "$work/escapes.txt"
-if cmp -s "$here/escapes.txt" "$work/escapes.txt"; then
-    pass "dictionary names with JSON escapes"
-else
-    fail "dictionary names with JSON escapes:"
-    diff -u "$here/escapes.txt" "$work/escapes.txt"
+}
+
+# The problems `vmsg dict check` prints for FILE, without "FILE:"; a
+# syntax error as "LINE: syntax error".
+tool_problems() {
+    "$vmsg" dict check "$1" 2> /dev/null | grep -av ": ok: " | awk -v file="$1" '
+        index($0, file ":") == 1 { $0 = substr($0, length(file) + 2) }
+        /^[0-9]+:[0-9]+: syntax error/ { sub(/:[0-9]+: syntax error.*/, ": syntax error") }
+        { print }'
+}
+
+to_pcap "$here/corpus.hex" "$work/corpus.pcap" || exit 1
+dissect "$work/corpus.pcap" "$work/corpus.facts"
+if [[ -n "$vmsg" ]]; then
+    grep -v '^ *#' "$here/corpus.hex" | grep . > "$work/corpus-blocks.hex"
 fi
+
+# accepted NAME FILE: the dissector takes the dictionary FILE, shows its
+# names as `vmsg decode --dict` does and, given the tool, the tool accepts it.
+accepted() {
+    local name=$1 file=$2 facts=$work/dict-${1//\//-}.facts
+    dissect "$work/corpus.pcap" "$facts" -o "vmsg.dictionary:$file"
+    if grep -q 'name="vmsg.dictionary_\(refused\|unreadable\)"' "$facts.pdml"; then
+        fail "dictionary $name accepted: the dissector refuses it: $(refusal_texts "$facts" "$file" | head -n 3)"
+        return
+    fi
+    if [[ -z "$vmsg" ]]; then
+        # Without the tool: the names of a file with tags show.
+        if grep -q '"name"' "$file" && ! grep -q 'name="vmsg.tag.name"' "$facts.pdml"; then
+            fail "dictionary $name accepted: no tag names shown"
+        else
+            pass "dictionary $name accepted"
+        fi
+        return
+    fi
+    if ! "$vmsg" dict check "$file" > /dev/null 2>&1; then
+        fail "dictionary $name accepted: vmsg dict check refuses it"
+        return
+    fi
+    without_notes "$facts"
+    tool_facts "$work/corpus-blocks.hex" "$facts.tool" --dict "$file"
+    compare "dictionary $name accepted by both, same names" "$facts.tool" "$facts.checked"
+}
+
+# refused NAME FILE PATH [dissector-only]: the dissector refuses FILE in
+# every packet, naming PATH first, and dissects without names; given the
+# tool, the tool refuses it with the same problems (syntax errors: on the
+# same line).
+refused() {
+    local name=$1 file=$2 expected=$3 only=${4:-} facts=$work/dict-${1//\//-}.facts
+    dissect "$work/corpus.pcap" "$facts" -o "vmsg.dictionary:$file"
+    local first
+    first=$(refusal_texts "$facts" "$file" | first_path)
+    local packets refusals
+    packets=$(grep -c '<packet>' "$facts.pdml")
+    refusals=$(grep 'name="vmsg.dictionary_refused"' "$facts.pdml" | grep -c ' refused: ')
+    if [[ "$first" != "$expected" ]]; then
+        fail "dictionary $name refused at $expected: the dissector says $first: $(refusal_texts "$facts" "$file" | head -n 3)"
+    elif [[ $refusals != "$packets" ]]; then
+        fail "dictionary $name refused at $expected: $refusals of $packets packets say so"
+    elif ! cmp -s "$work/corpus.facts" "$facts"; then
+        fail "dictionary $name refused at $expected: the packets are not shown without names"
+    elif [[ -n "$vmsg" && -z "$only" ]]; then
+        refusal_texts "$facts" "$file" | sed 's/^\([0-9]*\):[0-9]*: syntax error.*/\1: syntax error/' \
+            > "$facts.problems"
+        tool_problems "$file" | head -n "$(wc -l < "$facts.problems")" > "$facts.tool-problems"
+        "$vmsg" dict check "$file" > /dev/null 2>&1
+        local status=$?
+        if [[ $status -eq 1 ]] && cmp -s "$facts.problems" "$facts.tool-problems"; then
+            pass "dictionary $name refused at $expected by both, with the same problems"
+        else
+            fail "dictionary $name refused at $expected by both, with the same problems (tool exit $status):"
+            diff -u "$facts.tool-problems" "$facts.problems" | head -n 20
+        fi
+    else
+        pass "dictionary $name refused at $expected"
+    fi
+}
+
+corpus=$here/../../vmsg/tests/dictionaries
+accepted example "$dict"
+for file in "$corpus"/good/*.json; do
+    accepted "good/$(basename "$file")" "$file"
+done
+listed=0
+while read -r name expected only; do
+    [[ -z "$name" || "$name" == \#* ]] && continue
+    listed=$((listed + 1))
+    refused "bad/$name" "$corpus/bad/$name" "$expected" "$only"
+done < "$corpus/bad/expected.txt"
+if [[ $listed == $(ls "$corpus"/bad/*.json | wc -l) ]]; then
+    pass "every bad dictionary of the corpus is listed ($listed)"
+else
+    fail "every bad dictionary of the corpus is listed: $listed listed, $(ls "$corpus"/bad/*.json | wc -l) files"
+fi
+while read -r name expected only; do
+    [[ -z "$name" || "$name" == \#* ]] && continue
+    if [[ "$expected" == ok ]]; then
+        accepted "$name" "$here/dictionaries/$name"
+    else
+        refused "$name" "$here/dictionaries/$name" "$expected" "$only"
+    fi
+done < "$here/dictionaries/expected.txt"
 
 if [[ -z "$vmsg" ]]; then
     echo "== no vmsg tool given (built with VMSG_BUILD_TOOLS=ON): comparison with it skipped"

@@ -1,8 +1,10 @@
 # Prints the facts of every block in a `vmsg decode --json` report, in the
 # form pdml_facts.awk prints them for the dissector (see there).
 #
-#   cmake -DREPORT=decode.json -DOUT=tool.facts -P tool_facts.cmake
+#   cmake -DREPORT=decode.json -DOUT=tool.facts [-DFIRST=N] -P tool_facts.cmake
 #
+# FIRST is added to the block numbers of the report (a report of the
+# blocks after the first N).
 # The report holds text values as JSON text; they are compared as bytes,
 # in hex. Text that is not UTF-8 would come back with U+FFFD in it, so the
 # blocks of the test keep to UTF-8 text.
@@ -105,8 +107,13 @@ function(dictionary_facts out report)
     set(${out} "${lines}" PARENT_SCOPE)
 endfunction()
 
+if(NOT DEFINED FIRST)
+    set(FIRST 0)
+endif()
+
 function(block_facts out report)
     string(JSON number GET "${report}" block)
+    math(EXPR number "${number} + ${FIRST}")
     json_member(error "${report}" error)
     if(NOT error STREQUAL "")
         set(${out} "block ${number}: short-block\n" PARENT_SCOPE)
