@@ -8,6 +8,12 @@
 -- what a receiving application gets. Payload bytes the library reads past
 -- or cuts off are shown separately, with a note.
 --
+-- With a dictionary it names messages and tags, marks unknown message ids
+-- and missing required tags, and groups the tags into the objects their
+-- meta tags open, as the library's structured view does. The segments of
+-- a message are joined, per direction of a conversation, and the joined
+-- message is shown on its last segment.
+--
 -- Load it with `tshark -X lua_script:vmsg.lua` or copy it into the personal
 -- Lua plugins folder. Preferences: vmsg.port (UDP port, 47800 by default,
 -- 0 for none) and vmsg.dictionary (a JSON dictionary file, checked by the
@@ -37,6 +43,10 @@ local MAX_TAG_PAYLOAD = TYPES[5].max
 local MAX_TEXT = MAX_TAG_PAYLOAD - 1
 -- The required-tag check takes an 8-bit tag count.
 local MAX_CHECKED_TAGS = 255
+-- A message counts its tags and payload bytes in 16 bits and holds them
+-- at 65535; getMsg writes at most this many payload bytes.
+local MAX_COUNT = 65535
+local MAX_PAYLOAD = 1022
 
 local TYPE_NULL, TYPE_TEXT, TYPE_U32, TYPE_U16, TYPE_U8, TYPE_BYTES, TYPE_F32 = 0, 1, 2, 3, 4, 5, 6
 local TYPE_NAMES = {}
@@ -73,10 +83,18 @@ local f = {
     ignored = ProtoField.bytes("vmsg.tag.ignored", "Ignored payload", base.SPACE),
     dropped = ProtoField.bytes("vmsg.tag.dropped", "Dropped payload", base.SPACE),
     unparsed = ProtoField.bytes("vmsg.unparsed", "Unparsed", base.SPACE),
+    object = ProtoField.none("vmsg.object", "Object"),
+    object_name = ProtoField.string("vmsg.object.name", "Object name"),
+    segment_number = ProtoField.uint32("vmsg.segment.number", "Segment number", base.DEC),
+    reassembled_in = ProtoField.framenum("vmsg.reassembled_in", "Reassembled in", base.NONE, frametype.NONE),
+    segments = ProtoField.none("vmsg.segments", "Segments"),
+    segment = ProtoField.framenum("vmsg.segment", "Segment", base.NONE, frametype.NONE),
+    segment_count = ProtoField.uint32("vmsg.segment.count", "Segment count", base.DEC),
 }
 vmsg.fields = {
     f.msg_id, f.msg_name, f.flags, f.more, f.other_flags, f.tag, f.tag_id, f.tag_name, f.tag_type,
     f.tag_length, f.text, f.u32, f.u16, f.u8, f.f32, f.bytes, f.ignored, f.dropped, f.unparsed,
+    f.object, f.object_name, f.segment_number, f.reassembled_in, f.segments, f.segment, f.segment_count,
 }
 
 -- The names of the four parse stops match the reasons `vmsg decode` gives.
@@ -107,11 +125,22 @@ local e = {
         expert.group.PROTOCOL, expert.severity.ERROR),
     dictionary_unreadable = ProtoExpert.new("vmsg.dictionary_unreadable", "Dictionary cannot be read",
         expert.group.PROTOCOL, expert.severity.ERROR),
+    structure_refused = ProtoExpert.new("vmsg.structure_refused", "Structured view refused",
+        expert.group.PROTOCOL, expert.severity.WARN),
+    segment_mismatch = ProtoExpert.new("vmsg.segment_mismatch",
+        "Segment of another message before the last segment", expert.group.SEQUENCE, expert.severity.WARN),
+    not_reassembled = ProtoExpert.new("vmsg.not_reassembled", "Message not reassembled",
+        expert.group.REASSEMBLE, expert.severity.WARN),
+    incomplete = ProtoExpert.new("vmsg.incomplete", "Last segment not seen",
+        expert.group.REASSEMBLE, expert.severity.NOTE),
+    oversized = ProtoExpert.new("vmsg.oversized", "Joined message larger than one block",
+        expert.group.PROTOCOL, expert.severity.NOTE),
 }
 vmsg.experts = {
     e.short_block, e.short_header, e.length_beyond_block, e.unknown_type_code, e.short_fixed_value,
     e.ignored, e.text_without_nul, e.dropped, e.unknown_message, e.missing_tag, e.type_differs,
-    e.dictionary_refused, e.dictionary_unreadable,
+    e.dictionary_refused, e.dictionary_unreadable, e.structure_refused, e.segment_mismatch,
+    e.not_reassembled, e.incomplete, e.oversized,
 }
 
 vmsg.prefs.port = Pref.uint("UDP port", DEFAULT_PORT,
@@ -919,6 +948,7 @@ local function add_tag_header(tree, tvb, pos, dict)
     return id_item, type_item, length_item
 end
 
+-- Adds the accepted tag at POS; returns its value as text, nil for a null tag.
 local function add_tag(tree, tvb, pos, dict)
     local id, code, declared = tvb(pos, 1):uint(), tvb(pos + 1, 1):uint(), tvb(pos + 2, 2):uint()
     local subtree = tree:add(f.tag, tvb(pos, TAG_HEADER_SIZE + declared))
@@ -930,7 +960,7 @@ local function add_tag(tree, tvb, pos, dict)
         type_item:add_proto_expert_info(e.type_differs,
             "The dictionary declares " .. def.name .. " as " .. TYPE_NAMES[def.type])
     end
-    return id
+    return summary
 end
 
 -- Why the parser refuses the tag at POS: the expert info, the item it
@@ -971,6 +1001,59 @@ local function add_stop(tree, tvb, pos, dict, expert_info, target, text)
     on:add_proto_expert_info(expert_info, text)
 end
 
+-- The number of tags the parser takes from the block.
+local function count_tags(tvb)
+    local count, pos = 0, MESSAGE_HEADER_SIZE
+    while pos < tvb:len() and not refusal(tvb, pos) do
+        count = count + 1
+        pos = pos + TAG_HEADER_SIZE + tvb(pos + 2, 2):uint()
+    end
+    return count
+end
+
+------------------------------------------------------------------------
+-- Objects
+--
+-- The library's structured view (CarrowMessage::parseVMsg): tags before
+-- the first meta tag stay plain tags of the message; each meta tag opens
+-- an object, which holds the tags after it up to the next meta tag. The
+-- view refuses a message whose tag count (16 bits, held at 65535) is not
+-- its number of tags, which only a message joined from more than 65535
+-- tags can be.
+
+-- The object that the meta tag at POS opens; its item grows with each tag.
+local function open_object(tree, tvb, pos, meta)
+    local object = { item = tree:add(f.object, tvb(pos, TAG_HEADER_SIZE + tvb(pos + 2, 2):uint())), start = pos,
+                     name = meta.object, members = 0 }
+    object.item:add(f.object_name, tvb(pos, 1), meta.object):set_generated()
+    return object
+end
+
+-- Takes the tag of LENGTH bytes at POS into the object: its meta tag
+-- names it (META_SUMMARY is that tag's value), a later tag is a member.
+local function grow_object(object, tvb, pos, length, meta_summary, dict)
+    if pos == object.start then
+        local id = tvb(pos, 1):uint()
+        local def = dict.tags[id]
+        object.label = "Object " .. object.name .. " (tag " .. id .. (def and " " .. def.name or "") ..
+            (meta_summary and ": " .. meta_summary or "") .. ")"
+    else
+        object.members = object.members + 1
+    end
+    object.item:set_len(pos + length - object.start)
+    object.item:set_text(object.label .. ", " .. plural(object.members, "member tag"))
+end
+
+-- Whether the library gives this block a structured view; if not, says why.
+local function structure_allowed(root, tvb)
+    local count = count_tags(tvb)
+    if count <= MAX_COUNT then return true end
+    root:add_proto_expert_info(e.structure_refused, string.format(
+        "No structured view: the message counts %d tags (held at %d) but has %d (ErrTagCountMismatch, " ..
+        "detail %d)", MAX_COUNT, MAX_COUNT, count, (count - MAX_COUNT) % 65536))
+    return false
+end
+
 ------------------------------------------------------------------------
 -- Messages
 
@@ -995,7 +1078,7 @@ local function check_required(item, def, ids, dict)
     end
 end
 
-local function add_message_header(tree, tvb, dict)
+local function add_message_header(tree, tvb, dict, check_id)
     local id = tvb(0, 1):uint()
     local def = dict and dict.messages[id]
     local id_item = tree:add(f.msg_id, tvb(0, 1))
@@ -1003,45 +1086,208 @@ local function add_message_header(tree, tvb, dict)
     local flags_item = tree:add(f.flags, tvb(1, 1))
     flags_item:add(f.more, tvb(1, 1))
     flags_item:add(f.other_flags, tvb(1, 1))
-    if dict and not def then
+    if check_id and dict and not def then
         id_item:add_proto_expert_info(e.unknown_message,
             string.format("Message id 0x%02x is not in the dictionary; a receiving endpoint refuses it", id))
     end
     return def
 end
 
-function vmsg.dissector(tvb, pinfo, tree)
-    local size = tvb:len()
-    pinfo.cols.protocol = "VMSG"
-    local root = tree:add(vmsg, tvb:range(0, size))
-    local dict = current_dictionary()
-    add_dictionary_refusal(root)
-    if size < MESSAGE_HEADER_SIZE then
-        root:add_proto_expert_info(e.short_block,
-            "A block needs at least 2 bytes (message id and flags), found " .. size)
-        pinfo.cols.info = "Block of " .. plural(size, "byte") .. " [malformed]"
-        return size
-    end
-    local def = add_message_header(root, tvb, dict)
-    local ids, pos, stopped = {}, MESSAGE_HEADER_SIZE, nil
-    while pos < size do
+-- The tags of the block, grouped into objects when the dictionary has
+-- meta tags and the library would group them. Returns the tag ids and the
+-- text of the parse stop, if any.
+local function add_tags(root, tvb, dict)
+    local metas = dict and next(dict.metas) and structure_allowed(root, tvb) and dict.metas
+    local ids, pos, object = {}, MESSAGE_HEADER_SIZE, nil
+    while pos < tvb:len() do
         local expert_info, target, text = refusal(tvb, pos)
         if expert_info then
             add_stop(root, tvb, pos, dict, expert_info, target, text)
-            stopped = text
-            break
+            return ids, text
         end
-        ids[#ids + 1] = add_tag(root, tvb, pos, dict)
-        pos = pos + TAG_HEADER_SIZE + tvb(pos + 2, 2):uint()
+        local id, length = tvb(pos, 1):uint(), TAG_HEADER_SIZE + tvb(pos + 2, 2):uint()
+        local meta = metas and metas[id]
+        if meta then object = open_object(root, tvb, pos, meta) end
+        local summary = add_tag(object and object.item or root, tvb, pos, dict)
+        if object then grow_object(object, tvb, pos, length, summary, dict) end
+        ids[#ids + 1] = id
+        pos = pos + length
     end
-    if def then check_required(root, def, ids, dict) end
+    return ids, nil
+end
 
+-- Dissects one block (a datagram, or a message joined from segments) as a
+-- vmsg tree under TREE. CHECK_ID: mark a message id the dictionary lacks
+-- (the endpoint checks each block it receives, not a joined message).
+-- Returns the tree item and what the block holds.
+local function dissect_block(tvb, tree, dict, check_id)
+    local root = tree:add(vmsg, tvb:range(0, tvb:len()))
+    local def = add_message_header(root, tvb, dict, check_id)
+    local ids, stopped = add_tags(root, tvb, dict)
+    if def then check_required(root, def, ids, dict) end
     local id, flags = tvb(0, 1):uint(), tvb(1, 1):uint()
-    local name = def and " " .. def.name or ""
-    local summary = string.format("Message 0x%02x%s, flags 0x%02x, %s", id, name, flags, plural(#ids, "tag"))
+    local summary = string.format("Message 0x%02x%s, flags 0x%02x, %s", id, def and " " .. def.name or "", flags,
+        plural(#ids, "tag"))
     root:append_text(", " .. summary)
-    pinfo.cols.info = summary .. (bit32.band(flags, MORE_SEGMENTS) ~= 0 and " [more segments]" or "") ..
-        (stopped and " [malformed: " .. stopped .. "]" or "")
+    return root, { id = id, flags = flags, tags = #ids, stopped = stopped, summary = summary }
+end
+
+------------------------------------------------------------------------
+-- Segments
+--
+-- A message too large for one frame travels as segments with its id:
+-- every one but the last has flag 0x80 set. The receiver joins them in
+-- arrival order onto the first (VMsg::addSegment): the first segment's id
+-- and flags (0x80 cleared), then the tags of all segments. Like `vmsg
+-- join`, the dissector refuses to join a segment whose parse stops early
+-- (its rest would be lost) and a segment of another message id before the
+-- last one; such a segment is shown on its own.
+--
+-- Segments are followed per direction of a conversation (source and
+-- destination address and port), in frame order on the first pass; what
+-- each frame turned out to be is kept by frame number for later passes,
+-- which Wireshark makes in any order.
+
+local reassembly = { pending = {}, frames = {} }
+
+function vmsg.init()
+    reassembly.pending, reassembly.frames = {}, {}
+end
+
+local function stream_key(pinfo)
+    return tostring(pinfo.src) .. ":" .. pinfo.src_port .. ">" .. tostring(pinfo.dst) .. ":" .. pinfo.dst_port
+end
+
+-- On the first pass: adds the block to the message it continues or
+-- starts. Returns the frame's record: message (the segments' message, for
+-- a segment), index (its place there), and cut (a message this block
+-- interrupted); nil for a whole message that interrupts nothing.
+local function follow_segment(pinfo, tvb, block)
+    local key = stream_key(pinfo)
+    local message = reassembly.pending[key]
+    local record = {}
+    if message and block.id ~= message.id then
+        message.cut_by = pinfo.number
+        record.cut = message
+        reassembly.pending[key], message = nil, nil
+    end
+    local more = bit32.band(block.flags, MORE_SEGMENTS) ~= 0
+    if not message and not more then return record.cut and record or nil end
+    if not message then
+        message = { id = block.id, flags = block.flags, frames = {}, parts = {}, tags = {} }
+        reassembly.pending[key] = message
+    end
+    local index = #message.frames + 1
+    message.frames[index] = pinfo.number
+    message.parts[index] = tvb:raw(MESSAGE_HEADER_SIZE, tvb:len() - MESSAGE_HEADER_SIZE)
+    message.tags[index] = block.tags
+    if block.stopped and not message.broken then message.broken = pinfo.number end
+    if not more then
+        message.completed = pinfo.number
+        reassembly.pending[key] = nil
+    end
+    record.message, record.index = message, index
+    return record
+end
+
+-- The frame's record: made on the first pass, read on the others.
+local function segment_record(pinfo, tvb, block)
+    local record = reassembly.frames[pinfo.number]
+    if record == nil and not pinfo.visited then
+        record = follow_segment(pinfo, tvb, block) or false
+        reassembly.frames[pinfo.number] = record
+    end
+    return record or nil
+end
+
+local function frame_list(frames)
+    return table.concat(frames, ", ")
+end
+
+-- Shows the message joined from its segments as a tree of its own, over
+-- the joined bytes; returns its summary.
+local function add_joined(tree, message, dict)
+    message.joined = message.joined or
+        string.char(message.id, bit32.band(message.flags, 0xff - MORE_SEGMENTS)) .. table.concat(message.parts)
+    local tvb = ByteArray.new(message.joined, true):tvb("Reassembled message")
+    local root, block = dissect_block(tvb, tree, dict, false)
+    local count = #message.frames
+    root:append_text(", reassembled from " .. plural(count, "segment"))
+    local list = root:add(f.segments, tvb:range(MESSAGE_HEADER_SIZE, tvb:len() - MESSAGE_HEADER_SIZE))
+    list:set_text(string.format("[%s: frames %s]", plural(count, "segment"), frame_list(message.frames)))
+    list:set_generated()
+    list:add(f.segment_count, count):set_generated()
+    local pos = MESSAGE_HEADER_SIZE
+    for i, frame in ipairs(message.frames) do
+        local size = #message.parts[i]
+        list:add(f.segment, tvb:range(pos, size), frame):set_text(string.format(
+            "Segment %d: frame %d, %s, %s", i, frame, plural(message.tags[i], "tag"), plural(size, "byte")))
+        pos = pos + size
+    end
+    local payload = tvb:len() - MESSAGE_HEADER_SIZE
+    if payload > MAX_PAYLOAD then
+        root:add_proto_expert_info(e.oversized, string.format("%d payload bytes: more than one block holds " ..
+            "(%d); getMsg and bytesOut cannot write this message whole", payload, MAX_PAYLOAD))
+    end
+    return block.summary .. " [reassembled from " .. plural(count, "segment") .. "]"
+end
+
+-- Why the message of the segments is not joined, if it is not.
+local function not_joined(message)
+    if message.broken then
+        return string.format("the segment in frame %d stops early; joining would lose its rest", message.broken)
+    end
+    if message.cut_by then
+        return string.format("frame %d brought another message before the last segment", message.cut_by)
+    end
+end
+
+-- The segment's place in its message and what became of the message;
+-- returns the summary of the joined message on the frame that completes it.
+local function add_segment_info(root, tree, pinfo, record, block, dict)
+    if record.cut then
+        root:add_proto_expert_info(e.segment_mismatch, string.format("Segment of message 0x%02x while message " ..
+            "0x%02x from frame %d still expects its last segment: not joined to it", block.id, record.cut.id,
+            record.cut.frames[1]))
+    end
+    local message = record.message
+    if not message then return nil end
+    root:add(f.segment_number, record.index):set_generated()
+    local why = not_joined(message)
+    if why then
+        root:add_proto_expert_info(e.not_reassembled, string.format("Message 0x%02x from frame %d not " ..
+            "reassembled: %s", message.id, message.frames[1], why))
+        return nil
+    end
+    if message.completed == pinfo.number then return add_joined(tree, message, dict) end
+    if message.completed then
+        root:add(f.reassembled_in, message.completed):set_generated()
+    elseif pinfo.visited then
+        root:add_proto_expert_info(e.incomplete, string.format("Message 0x%02x from frame %d: its last segment " ..
+            "(flag 0x80 clear) has not been seen", message.id, message.frames[1]))
+    end
+    return nil
+end
+
+function vmsg.dissector(tvb, pinfo, tree)
+    local size = tvb:len()
+    pinfo.cols.protocol = "VMSG"
+    local dict = current_dictionary()
+    if size < MESSAGE_HEADER_SIZE then
+        local root = tree:add(vmsg, tvb:range(0, size))
+        root:add_proto_expert_info(e.short_block,
+            "A block needs at least 2 bytes (message id and flags), found " .. size)
+        add_dictionary_refusal(root)
+        pinfo.cols.info = "Block of " .. plural(size, "byte") .. " [malformed]"
+        return size
+    end
+    local root, block = dissect_block(tvb, tree, dict, true)
+    add_dictionary_refusal(root)
+    local record = segment_record(pinfo, tvb, block)
+    local joined = record and add_segment_info(root, tree, pinfo, record, block, dict)
+    local more = bit32.band(block.flags, MORE_SEGMENTS) ~= 0
+    pinfo.cols.info = (joined or block.summary) .. (more and " [more segments]" or "") ..
+        (block.stopped and " [malformed: " .. block.stopped .. "]" or "")
     return size
 end
 

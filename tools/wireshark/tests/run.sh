@@ -139,8 +139,37 @@ tool() {
     "$vmsg" "$@" || fail "vmsg $* exited with $?" >&2
 }
 
+# without_notes FACTS: FACTS.checked, the facts `vmsg decode` gives of
+# each block too: without notes, what the dissector says of segments and
+# the joined messages.
 without_notes() {
-    grep -v '^ *note ' "$1" > "$1.checked" || true
+    awk '/^joined / { joined = 1; next } /^block / { joined = 0 } joined { next }
+         /^ *note / { next }
+         /^  (segment|reassembled-in|segment-mismatch|not-reassembled|incomplete)( |$)/ { next }
+         { print }' "$1" > "$1.checked"
+}
+
+# joined_only FACTS: FACTS.joined, the joined messages alone, numbered
+# from 1 as `vmsg decode` numbers the blocks `vmsg join` writes; without
+# notes, segment lists and the message id check (made on each segment).
+joined_only() {
+    awk '/^joined / { joined = 1; sub(/^joined [0-9]+:/, "block " ++n ":"); print; next }
+         /^block / { joined = 0 } !joined { next }
+         /^ *note / || /^  (segments|unknown-message)( |$)/ { next }
+         { print }' "$1" > "$1.joined"
+}
+
+# links FACTS: the segment links of each block ("block 3: segment 2
+# reassembled-in 4") and the segments of each joined message ("joined 4:
+# segments 1 3 4").
+links() {
+    awk 'function flush() { if (line != "") print line; line = "" }
+         /^block / { flush(); block = $2; sub(/:$/, "", block); next }
+         /^joined / { flush(); joined = $2; sub(/:$/, "", joined) }
+         /^  segment / { line = "block " block " segment " $2 }
+         /^  reassembled-in / { line = line " reassembled-in " $2 }
+         /^  segments / { sub(/^  /, ""); print "joined " joined " " $0 }
+         END { flush() }' "$1"
 }
 
 to_pcap "$here/blocks.hex" "$work/blocks.pcap" || exit 1
@@ -292,30 +321,68 @@ refused() {
     fi
 }
 
+# Every dictionary check as one line "accepted NAME FILE" or "refused NAME
+# FILE PATH [dissector-only]".
 corpus=$here/../../vmsg/tests/dictionaries
-accepted example "$dict"
-for file in "$corpus"/good/*.json; do
-    accepted "good/$(basename "$file")" "$file"
-done
-listed=0
-while read -r name expected only; do
-    [[ -z "$name" || "$name" == \#* ]] && continue
-    listed=$((listed + 1))
-    refused "bad/$name" "$corpus/bad/$name" "$expected" "$only"
-done < "$corpus/bad/expected.txt"
+{
+    echo "accepted example $dict"
+    for file in "$corpus"/good/*.json; do
+        echo "accepted good/$(basename "$file") $file"
+    done
+    grep -v '^#' "$corpus/bad/expected.txt" | while read -r name expected only; do
+        [[ -n "$name" ]] && echo "refused bad/$name $corpus/bad/$name $expected $only"
+    done
+    grep -v '^#' "$here/dictionaries/expected.txt" | while read -r name expected only; do
+        if [[ "$expected" == ok ]]; then
+            echo "accepted $name $here/dictionaries/$name"
+        elif [[ -n "$name" ]]; then
+            echo "refused $name $here/dictionaries/$name $expected $only"
+        fi
+    done
+} > "$work/dictionary-checks.txt"
+listed=$(grep -c '^refused bad/' "$work/dictionary-checks.txt")
 if [[ $listed == $(ls "$corpus"/bad/*.json | wc -l) ]]; then
     pass "every bad dictionary of the corpus is listed ($listed)"
 else
     fail "every bad dictionary of the corpus is listed: $listed listed, $(ls "$corpus"/bad/*.json | wc -l) files"
 fi
-while read -r name expected only; do
-    [[ -z "$name" || "$name" == \#* ]] && continue
-    if [[ "$expected" == ok ]]; then
-        accepted "$name" "$here/dictionaries/$name"
-    else
-        refused "$name" "$here/dictionaries/$name" "$expected" "$only"
-    fi
-done < "$here/dictionaries/expected.txt"
+# Two lanes at once: each check is mostly tshark starting. Their reports
+# are printed and counted afterwards.
+for lane in 0 1; do
+    awk -v lane=$lane 'NR % 2 == lane' "$work/dictionary-checks.txt" | while read -r check name file expected only; do
+        "$check" "$name" "$file" "$expected" "$only"
+    done > "$work/dictionary-lane$lane.out" 2>&1 &
+done
+wait
+for lane in 0 1; do
+    cat "$work/dictionary-lane$lane.out"
+    passed=$((passed + $(grep -c '^ok ' "$work/dictionary-lane$lane.out")))
+    failed=$((failed + $(grep -c '^FAIL ' "$work/dictionary-lane$lane.out")))
+done
+
+echo "== segments"
+to_pcap "$here/segments.hex" "$work/segments.pcap" || exit 1
+dissect "$work/segments.pcap" "$work/segments.facts" -2 -o "vmsg.dictionary:$dict"
+compare "segments joined, refused and linked, two passes" "$here/segments.facts" "$work/segments.facts"
+quiet "segments: no Lua errors" "$work/segments.facts"
+# One pass: the last segment is joined as in two, the links to later
+# frames are unknown.
+dissect "$work/segments.pcap" "$work/segments-1.facts" -o "vmsg.dictionary:$dict"
+grep -v '^  \(reassembled-in\|incomplete\|not-reassembled\)' "$here/segments.facts" > "$work/segments-1.expected"
+grep -v '^  \(reassembled-in\|incomplete\|not-reassembled\)' "$work/segments-1.facts" > "$work/segments-1.checked"
+compare "segments in one pass" "$work/segments-1.expected" "$work/segments-1.checked"
+# More than 65535 tags joined: the library's tag count stops at 65535 and
+# its structured view refuses the message.
+awk 'BEGIN { tags = ""; for (i = 0; i < 255; i++) tags = tags " 05 00 00 00"
+             for (i = 1; i <= 258; i++) print "000000 12 " (i < 258 ? "80" : "00") tags }' > "$work/many.pcap.txt"
+"$text2pcap" -q -4 127.0.0.1,127.0.0.1 -u 40000,47800 "$work/many.pcap.txt" "$work/many.pcap"
+"$tshark" -n -X "lua_script:$lua" -o "vmsg.dictionary:$dict" -r "$work/many.pcap" -Y 'frame.number == 258' \
+    -T fields -e vmsg.segment.count -e _ws.expert.message 2> /dev/null > "$work/many.txt"
+if grep -q '^258	.*No structured view: the message counts 65535 tags (held at 65535) but has 65790 ' "$work/many.txt"; then
+    pass "65790 tags joined: no structured view"
+else
+    fail "65790 tags joined: no structured view: tshark said: $(cut -c 1-300 "$work/many.txt")"
+fi
 
 if [[ -z "$vmsg" ]]; then
     echo "== no vmsg tool given (built with VMSG_BUILD_TOOLS=ON): comparison with it skipped"
@@ -356,6 +423,67 @@ else
         compare "$set blocks ($(grep -c . "$work/$set.hex")) against vmsg decode" \
             "$work/$set-tool.facts" "$work/$set.facts.checked"
     done
+    echo "== segments of vmsg segment against vmsg join"
+    # Two flows, 127.0.0.1:40000 and 127.0.0.2:40001, their segments
+    # interleaved one by one: each is joined on its own.
+    {
+        tool encode --id 0x10 u32:1=42 str:2=pump-7 u32:3=3600 u8:32=0 f32:33=21.5 str:34=C u8:32=1 \
+            f32:33=1013.25 u16:35=258 | tool segment --frame 20
+        tool encode --id 0x11 u32:1=42 bytes:49=000102030405060708090a0b0c0d0e0f str:2=hello u8:48=3 |
+            tool segment --frame 30
+        tool encode --id 0x11 "bytes:49=$(printf '%040d' 0)" u32:1=7 u8:48=1 | tool segment --frame 20
+        tool encode --id 0x11 u32:1=1 u8:48=2 | tool segment --frame 1024
+        tool encode --id 0x7f --flags 0x05 u8:5=1 u8:6=2 u8:7=3 | tool segment --frame 10
+    } > "$work/flow-a.hex"
+    {
+        tool encode --id 0x10 u8:32=7 u32:1=9 f32:33=-1.5 u8:32=8 str:34=K str:2=x | tool segment --frame 16
+        tool encode --id 0x21 null:7 u16:35=1 u16:35=2 u16:35=3 | tool segment --frame 9
+    } > "$work/flow-b.hex"
+    # The frames in capture order ("FLOW HEX"), and each flow as text2pcap
+    # input stamped with its frame numbers, so that mergecap keeps the order.
+    paste -d '\n' <(sed 's/^/a /' "$work/flow-a.hex") <(sed 's/^/b /' "$work/flow-b.hex") | grep . \
+        > "$work/flows.txt"
+    for flow in a b; do
+        awk -v flow=$flow '$1 == flow { $1 = ""; printf "%d.000000 000000%s\n", NR, $0 }' "$work/flows.txt" \
+            > "$work/flow-$flow.pcap.txt"
+    done
+    "$text2pcap" -q -t "%s.%f" -4 127.0.0.1,127.0.0.1 -u 40000,47800 "$work/flow-a.pcap.txt" "$work/flow-a.pcap"
+    "$text2pcap" -q -t "%s.%f" -4 127.0.0.2,127.0.0.1 -u 40001,47800 "$work/flow-b.pcap.txt" "$work/flow-b.pcap"
+    mergecap -w "$work/flows.pcap" "$work/flow-a.pcap" "$work/flow-b.pcap"
+    # The links the dissector must show, from the more-segments bit of each frame.
+    awk '{ more = $3 ~ /^[89a-fA-F]/ }
+         more || pending[$1] != "" { pending[$1] = pending[$1] " " NR }
+         !more && pending[$1] != "" {
+             n = split(substr(pending[$1], 2), frames, " ")
+             if (n > 1) {
+                 for (k = 1; k < n; k++) print "block " frames[k] " segment " k " reassembled-in " NR
+                 print "block " NR " segment " n
+                 print "joined " NR " segments " substr(pending[$1], 2)
+             }
+             pending[$1] = ""
+         }' "$work/flows.txt" | sort -s -n -k 2 > "$work/flows-links.expected"
+    dissect "$work/flows.pcap" "$work/flows.facts" -2 -o "vmsg.dictionary:$dict"
+    links "$work/flows.facts" | sort -s -n -k 2 > "$work/flows-links"
+    compare "segments of two interleaved flows: linked" "$work/flows-links.expected" "$work/flows-links"
+    for flow in a b; do
+        port=$([[ $flow == a ]] && echo 40000 || echo 40001)
+        dissect "$work/flows.pcap" "$work/flow-$flow.facts" -2 -o "vmsg.dictionary:$dict" -Y "udp.srcport == $port"
+        joined_only "$work/flow-$flow.facts"
+        # vmsg join passes a whole message on; the dissector joins only segments.
+        awk '{ lines = lines $0 "\n"; count++ }
+             $2 !~ /^[89a-fA-F]/ { if (count > 1) printf "%s", lines; lines = ""; count = 0 }' \
+            "$work/flow-$flow.hex" > "$work/flow-$flow-segments.hex"
+        tool join "$work/flow-$flow-segments.hex" > "$work/flow-$flow-joined.hex"
+        tool_facts "$work/flow-$flow-joined.hex" "$work/flow-$flow-joined.facts" --dict "$dict"
+        grep -v '^  unknown-message$' "$work/flow-$flow-joined.facts" > "$work/flow-$flow-joined.checked"
+        compare "flow $flow: joined messages against vmsg join ($(grep -c . "$work/flow-$flow-joined.hex"))" \
+            "$work/flow-$flow-joined.checked" "$work/flow-$flow.facts.joined"
+        without_notes "$work/flow-$flow.facts"
+        tool_facts "$work/flow-$flow.hex" "$work/flow-$flow-tool.facts" --dict "$dict"
+        compare "flow $flow: each segment against vmsg decode" "$work/flow-$flow-tool.facts" \
+            "$work/flow-$flow.facts.checked"
+    done
+
     dissect "$work/whole.pcap" "$work/whole-dict.facts" -o "vmsg.dictionary:$dict"
     without_notes "$work/whole-dict.facts"
     tool_facts "$work/whole.hex" "$work/whole-dict-tool.facts" --dict "$dict"
