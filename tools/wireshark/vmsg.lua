@@ -1214,7 +1214,7 @@ local function add_joined(tree, message, dict)
     local count = #message.frames
     root:append_text(", reassembled from " .. plural(count, "segment"))
     local list = root:add(f.segments, tvb:range(MESSAGE_HEADER_SIZE, tvb:len() - MESSAGE_HEADER_SIZE))
-    list:set_text(string.format("[%s: frames %s]", plural(count, "segment"), frame_list(message.frames)))
+    list:set_text(string.format("%s: frames %s", plural(count, "segment"), frame_list(message.frames)))
     list:set_generated()
     list:add(f.segment_count, count):set_generated()
     local pos = MESSAGE_HEADER_SIZE

@@ -3,21 +3,29 @@
 # blocks and checks what it shows:
 #
 #   - the blocks of blocks.hex against the committed facts, without and with
-#     the example dictionary (always, so a change of the dissector shows);
-#   - the UDP port preference, Decode As, and dictionaries that cannot be
-#     used (always);
-#   - with --vmsg, against `vmsg decode --json` for the same blocks: those of
-#     blocks.hex, blocks built by `vmsg encode` and `vmsg segment`, the
-#     demo's blocks (with --demo), every prefix of each, and random blocks.
+#     the example dictionary, and the segments of segments.hex (joined,
+#     refused, linked) in two passes and in one (always, so a change of the
+#     dissector shows);
+#   - the UDP port preference, Decode As, a missing dictionary, and the
+#     dictionaries of the shared corpus and of dictionaries/: accepted ones
+#     give names, refused ones are refused in every packet, naming the
+#     expected path first (always);
+#   - with --vmsg, that `vmsg dict check` gives the same verdicts and
+#     problems, and against `vmsg decode --json` for the same blocks: those
+#     of blocks.hex, blocks built by `vmsg encode` and `vmsg segment`, the
+#     demo's blocks (with --demo), every prefix of each, and random blocks;
+#     and two interleaved flows of `vmsg segment` output, whose joined
+#     messages must be `vmsg join`'s.
 #
 # The facts compared are message id, name and flags, each tag's id, name,
-# type, declared length and value, where and why the parse stopped, and
-# with a dictionary an unknown message id and missing required tags.
+# type, declared length and value, the objects, where and why the parse
+# stopped, with a dictionary an unknown message id and missing required
+# tags, and what became of segments.
 #
 # Usage: run.sh --lua FILE --dict FILE --work DIR [--vmsg FILE] [--demo FILE]
 #               [--cmake FILE]
-# Exit status: 0 passed, 1 failed, 77 skipped (no tshark or text2pcap, or a
-# tshark without Lua).
+# Exit status: 0 passed, 1 failed, 77 skipped (no tshark, text2pcap or
+# mergecap, or a tshark without Lua).
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -41,8 +49,9 @@ fi
 
 tshark=${TSHARK:-$(command -v tshark || true)}
 text2pcap=${TEXT2PCAP:-$(command -v text2pcap || true)}
-if [[ -z "$tshark" || -z "$text2pcap" ]]; then
-    echo "SKIP: tshark and text2pcap are needed (Debian package tshark); not found in PATH"
+mergecap=${MERGECAP:-$(command -v mergecap || true)}
+if [[ -z "$tshark" || -z "$text2pcap" || -z "$mergecap" ]]; then
+    echo "SKIP: tshark, text2pcap and mergecap are needed (Debian package tshark); not found in PATH"
     exit 77
 fi
 
@@ -449,7 +458,7 @@ else
     done
     "$text2pcap" -q -t "%s.%f" -4 127.0.0.1,127.0.0.1 -u 40000,47800 "$work/flow-a.pcap.txt" "$work/flow-a.pcap"
     "$text2pcap" -q -t "%s.%f" -4 127.0.0.2,127.0.0.1 -u 40001,47800 "$work/flow-b.pcap.txt" "$work/flow-b.pcap"
-    mergecap -w "$work/flows.pcap" "$work/flow-a.pcap" "$work/flow-b.pcap"
+    "$mergecap" -w "$work/flows.pcap" "$work/flow-a.pcap" "$work/flow-b.pcap"
     # The links the dissector must show, from the more-segments bit of each frame.
     awk '{ more = $3 ~ /^[89a-fA-F]/ }
          more || pending[$1] != "" { pending[$1] = pending[$1] " " NR }
