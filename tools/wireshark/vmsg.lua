@@ -8,10 +8,16 @@
 -- what a receiving application gets. Payload bytes the library reads past
 -- or cuts off are shown separately, with a note.
 --
+-- With a dictionary it names messages and tags, marks unknown message ids
+-- and missing required tags, and groups the tags into the objects their
+-- meta tags open, as the library's structured view does. The segments of
+-- a message are joined, per direction of a conversation, and the joined
+-- message is shown on its last segment.
+--
 -- Load it with `tshark -X lua_script:vmsg.lua` or copy it into the personal
 -- Lua plugins folder. Preferences: vmsg.port (UDP port, 47800 by default,
--- 0 for none) and vmsg.dictionary (a JSON dictionary file, the one that
--- `vmsg decode --dict` reads, for message and tag names).
+-- 0 for none) and vmsg.dictionary (a JSON dictionary file, checked by the
+-- rules of `vmsg dict check`).
 
 local vmsg = Proto("vmsg", "libvmsg message")
 
@@ -37,6 +43,10 @@ local MAX_TAG_PAYLOAD = TYPES[5].max
 local MAX_TEXT = MAX_TAG_PAYLOAD - 1
 -- The required-tag check takes an 8-bit tag count.
 local MAX_CHECKED_TAGS = 255
+-- A message counts its tags and payload bytes in 16 bits and holds them
+-- at 65535; getMsg writes at most this many payload bytes.
+local MAX_COUNT = 65535
+local MAX_PAYLOAD = 1022
 
 local TYPE_NULL, TYPE_TEXT, TYPE_U32, TYPE_U16, TYPE_U8, TYPE_BYTES, TYPE_F32 = 0, 1, 2, 3, 4, 5, 6
 local TYPE_NAMES = {}
@@ -73,10 +83,18 @@ local f = {
     ignored = ProtoField.bytes("vmsg.tag.ignored", "Ignored payload", base.SPACE),
     dropped = ProtoField.bytes("vmsg.tag.dropped", "Dropped payload", base.SPACE),
     unparsed = ProtoField.bytes("vmsg.unparsed", "Unparsed", base.SPACE),
+    object = ProtoField.none("vmsg.object", "Object"),
+    object_name = ProtoField.string("vmsg.object.name", "Object name"),
+    segment_number = ProtoField.uint32("vmsg.segment.number", "Segment number", base.DEC),
+    reassembled_in = ProtoField.framenum("vmsg.reassembled_in", "Reassembled in", base.NONE, frametype.NONE),
+    segments = ProtoField.none("vmsg.segments", "Segments"),
+    segment = ProtoField.framenum("vmsg.segment", "Segment", base.NONE, frametype.NONE),
+    segment_count = ProtoField.uint32("vmsg.segment.count", "Segment count", base.DEC),
 }
 vmsg.fields = {
     f.msg_id, f.msg_name, f.flags, f.more, f.other_flags, f.tag, f.tag_id, f.tag_name, f.tag_type,
     f.tag_length, f.text, f.u32, f.u16, f.u8, f.f32, f.bytes, f.ignored, f.dropped, f.unparsed,
+    f.object, f.object_name, f.segment_number, f.reassembled_in, f.segments, f.segment, f.segment_count,
 }
 
 -- The names of the four parse stops match the reasons `vmsg decode` gives.
@@ -103,33 +121,117 @@ local e = {
         expert.group.PROTOCOL, expert.severity.WARN),
     type_differs = ProtoExpert.new("vmsg.type_differs", "Type differs from the dictionary",
         expert.group.PROTOCOL, expert.severity.WARN),
+    dictionary_refused = ProtoExpert.new("vmsg.dictionary_refused", "Dictionary refused",
+        expert.group.PROTOCOL, expert.severity.ERROR),
+    dictionary_unreadable = ProtoExpert.new("vmsg.dictionary_unreadable", "Dictionary cannot be read",
+        expert.group.PROTOCOL, expert.severity.ERROR),
+    structure_refused = ProtoExpert.new("vmsg.structure_refused", "Structured view refused",
+        expert.group.PROTOCOL, expert.severity.WARN),
+    segment_mismatch = ProtoExpert.new("vmsg.segment_mismatch",
+        "Segment of another message before the last segment", expert.group.SEQUENCE, expert.severity.WARN),
+    not_reassembled = ProtoExpert.new("vmsg.not_reassembled", "Message not reassembled",
+        expert.group.REASSEMBLE, expert.severity.WARN),
+    incomplete = ProtoExpert.new("vmsg.incomplete", "Last segment not seen",
+        expert.group.REASSEMBLE, expert.severity.NOTE),
+    oversized = ProtoExpert.new("vmsg.oversized", "Joined message larger than one block",
+        expert.group.PROTOCOL, expert.severity.NOTE),
 }
 vmsg.experts = {
     e.short_block, e.short_header, e.length_beyond_block, e.unknown_type_code, e.short_fixed_value,
     e.ignored, e.text_without_nul, e.dropped, e.unknown_message, e.missing_tag, e.type_differs,
+    e.dictionary_refused, e.dictionary_unreadable, e.structure_refused, e.segment_mismatch,
+    e.not_reassembled, e.incomplete, e.oversized,
 }
 
 vmsg.prefs.port = Pref.uint("UDP port", DEFAULT_PORT,
     "UDP port of message blocks (0: none; Decode As still works)")
 vmsg.prefs.dictionary = Pref.string("Dictionary file", "",
-    "JSON dictionary with message and tag names, as read by 'vmsg decode --dict' (empty: numbers only)")
+    "JSON dictionary with message and tag names and meta tags, checked as 'vmsg dict check' does " ..
+    "(empty: numbers only)")
 
 ------------------------------------------------------------------------
--- A small JSON reader: Wireshark's Lua has none built in.
+-- JSON, with the line of every value
+--
+-- Wireshark's Lua has no JSON reader. This one is as strict as the tool's
+-- (RFC 8259: no comments, no trailing commas, well-formed UTF-8 in
+-- strings, a leading byte order mark skipped, a number too large for a
+-- double refused), keeps the last value of a key given twice and notes
+-- the repetition, and records the line of every value under its JSON path
+-- ("tags[2].type"; "" for the whole text) for the dictionary's problems.
+-- Values are tables with a kind:
+--   { kind = "object", members = { [key] = value }, keys = { sorted keys } }
+--   { kind = "array", items = { value, ... } }
+--   { kind = "string", value = "text" }
+--   { kind = "number", value = 1.5, integer = false }; an integer (no
+--     fraction or exponent, within 64 bits) also has its text
+--   { kind = "boolean", value = true }, { kind = "null" }
 
-local json_null = setmetatable({}, { __tostring = function() return "null" end })
-
-local JsonReader = {}
-JsonReader.__index = JsonReader
+-- Strings compared byte by byte: Lua's < follows the locale's collation.
+local function bytewise_less(a, b)
+    local i = 1
+    while true do
+        local x, y = a:byte(i), b:byte(i)
+        if x ~= y then return x == nil or (y ~= nil and x < y) end
+        if x == nil then return false end
+        i = i + 1
+    end
+end
 
 local JSON_ESCAPES = {
     ['"'] = '"', ["\\"] = "\\", ["/"] = "/", b = "\b", f = "\f", n = "\n", r = "\r", t = "\t",
 }
+local JSON_LITERALS = {
+    ["true"] = { kind = "boolean", value = true },
+    ["false"] = { kind = "boolean", value = false },
+    ["null"] = { kind = "null" },
+}
+-- Well-formed UTF-8 (RFC 3629): the ranges of the bytes that follow each
+-- lead byte.
+local UTF8_TAILS = {}
+do
+    local tail = { 0x80, 0xbf }
+    local function lead(first, last, ...)
+        for byte = first, last do UTF8_TAILS[byte] = { ... } end
+    end
+    lead(0xc2, 0xdf, tail)
+    lead(0xe0, 0xe0, { 0xa0, 0xbf }, tail)
+    lead(0xe1, 0xec, tail, tail)
+    lead(0xed, 0xed, { 0x80, 0x9f }, tail)
+    lead(0xee, 0xef, tail, tail)
+    lead(0xf0, 0xf0, { 0x90, 0xbf }, tail, tail)
+    lead(0xf1, 0xf3, tail, tail, tail)
+    lead(0xf4, 0xf4, { 0x80, 0x8f }, tail, tail)
+end
 
-function JsonReader:fail(what)
-    local line = 1
-    for _ in self.text:sub(1, self.pos - 1):gmatch("\n") do line = line + 1 end
-    error({ json = true, message = "line " .. line .. ": " .. what }, 0)
+local JsonReader = {}
+JsonReader.__index = JsonReader
+
+local function json_reader(text)
+    local starts = { 1 }
+    for at in text:gmatch("\n()") do starts[#starts + 1] = at end
+    return setmetatable({ text = text, pos = 1, starts = starts, lines = {}, repeated = {} }, JsonReader)
+end
+
+function JsonReader:line_at(pos)
+    local low, high = 1, #self.starts
+    while low < high do
+        local mid = math.floor((low + high + 1) / 2)
+        if self.starts[mid] <= pos then low = mid else high = mid - 1 end
+    end
+    return low
+end
+
+function JsonReader:fail(what, pos)
+    pos = math.max(1, math.min(pos or self.pos, #self.text))
+    local line = self:line_at(pos)
+    error({ syntax = true, line = line, column = pos - self.starts[line] + 1, message = what }, 0)
+end
+
+function JsonReader:found(pos)
+    pos = pos or self.pos
+    local c = self.text:sub(pos, pos)
+    if c == "" then return "the end of the text" end
+    return c:match("^[ -~]$") and "'" .. c .. "'" or string.format("byte 0x%02x", c:byte())
 end
 
 function JsonReader:skip_space()
@@ -142,15 +244,16 @@ function JsonReader:peek()
 end
 
 function JsonReader:expect(char)
-    if self:peek() ~= char then
-        self:fail("expected '" .. char .. "', found " .. self:found())
-    end
+    if self:peek() ~= char then self:fail("expected '" .. char .. "', found " .. self:found()) end
     self.pos = self.pos + 1
 end
 
-function JsonReader:found()
-    local c = self.text:sub(self.pos, self.pos)
-    return c == "" and "the end of the text" or "'" .. c .. "'"
+-- After a member or an item: true after ',', false after CLOSE.
+function JsonReader:separator(close)
+    local c = self:peek()
+    if c ~= "," and c ~= close then self:fail("expected ',' or '" .. close .. "', found " .. self:found()) end
+    self.pos = self.pos + 1
+    return c == ","
 end
 
 local function utf8_char(code)
@@ -164,39 +267,60 @@ local function utf8_char(code)
         0x80 + math.floor(code / 0x40) % 0x40, 0x80 + code % 0x40)
 end
 
+-- Refuses bytes of a string between FIRST and LAST that are not UTF-8.
+function JsonReader:check_utf8(first, last)
+    local text, i = self.text, first
+    while true do
+        i = text:find("[\128-\255]", i)
+        if not i or i > last then return end
+        local tails = UTF8_TAILS[text:byte(i)]
+        for k, range in ipairs(tails or { false }) do
+            local byte = range and i + k <= last and text:byte(i + k)
+            if not byte or byte < range[1] or byte > range[2] then
+                self:fail("ill-formed UTF-8 in a string", i)
+            end
+        end
+        i = i + #tails + 1
+    end
+end
+
 function JsonReader:hex4()
     local digits = self.text:match("^%x%x%x%x", self.pos)
-    if not digits then self:fail("expected 4 hex digits after \\u") end
+    if not digits then self:fail("expected 4 hex digits after \\u, found " .. self:found()) end
     self.pos = self.pos + 4
     return tonumber(digits, 16)
 end
 
--- A \u escape, joining a surrogate pair into one character.
+-- A \u escape; a surrogate pair makes one character, half of one is refused.
 function JsonReader:unicode_escape()
     local code = self:hex4()
-    if code >= 0xd800 and code < 0xdc00 and self.text:sub(self.pos, self.pos + 1) == "\\u" then
-        self.pos = self.pos + 2
-        local low = self:hex4()
-        if low < 0xdc00 or low > 0xdfff then self:fail("expected a low surrogate after a high one") end
+    if code >= 0xdc00 and code <= 0xdfff then
+        self:fail(string.format("surrogate \\u%04x without a high surrogate before it", code), self.pos - 1)
+    end
+    if code >= 0xd800 and code <= 0xdbff then
+        local low = self.text:sub(self.pos, self.pos + 1) == "\\u" and
+            tonumber(self.text:match("^%x%x%x%x", self.pos + 2) or "", 16)
+        if not low or low < 0xdc00 or low > 0xdfff then
+            self:fail(string.format("surrogate \\u%04x without a low surrogate after it", code), self.pos - 1)
+        end
+        self.pos = self.pos + 6
         code = 0x10000 + (code - 0xd800) * 0x400 + (low - 0xdc00)
     end
     return utf8_char(code)
 end
 
 function JsonReader:string()
-    self:expect('"')
     local parts = {}
+    self.pos = self.pos + 1
     while true do
-        local stop = self.text:find('["\\%c]', self.pos)
-        if not stop then self:fail("unterminated string") end
+        local stop = self.text:find('[\0-\31"\\]', self.pos)
+        if not stop then self:fail("expected '\"' to end the string, found the end of the text", #self.text) end
+        self:check_utf8(self.pos, stop - 1)
         parts[#parts + 1] = self.text:sub(self.pos, stop - 1)
         local c = self.text:sub(stop, stop)
         self.pos = stop + 1
         if c == '"' then return table.concat(parts) end
-        if c ~= "\\" then
-            self.pos = stop
-            self:fail("control character in a string")
-        end
+        if c ~= "\\" then self:fail("expected '\"' to end the string, found " .. self:found(stop), stop) end
         local escape = self.text:sub(self.pos, self.pos)
         self.pos = self.pos + 1
         if escape == "u" then
@@ -204,171 +328,487 @@ function JsonReader:string()
         elseif JSON_ESCAPES[escape] then
             parts[#parts + 1] = JSON_ESCAPES[escape]
         else
-            self.pos = self.pos - 1
-            self:fail("unknown escape \\" .. escape)
+            self:fail("expected an escape (\\\" \\\\ \\/ \\b \\f \\n \\r \\t \\uXXXX), found " ..
+                self:found(self.pos - 1), self.pos - 1)
         end
     end
+end
+
+-- Whether the digits (with an optional '-') are a 64-bit integer, signed
+-- or unsigned, as the tool's parser keeps an integer.
+local function fits_64_bits(digits)
+    local negative = digits:sub(1, 1) == "-"
+    local magnitude = negative and digits:sub(2) or digits
+    local limit = negative and "9223372036854775808" or "18446744073709551615"
+    return #magnitude < #limit or (#magnitude == #limit and not bytewise_less(limit, magnitude))
 end
 
 function JsonReader:number()
-    local text = self.text:match("^-?%d+%.?%d*[eE]?[-+]?%d*", self.pos)
-    local value = text and tonumber(text)
-    if not value then self:fail("expected a value, found " .. self:found()) end
-    self.pos = self.pos + #text
-    return value
-end
-
-function JsonReader:sequence(close, read_item)
-    self.pos = self.pos + 1
-    if self:peek() == close then
-        self.pos = self.pos + 1
-        return
+    local text, start = self.text, self.pos
+    local whole = text:match("^-?0", start) or text:match("^-?[1-9]%d*", start)
+    if not whole then self:fail("expected a digit after '-', found " .. self:found(start + 1), start + 1) end
+    local pos = start + #whole
+    local fraction = text:match("^%.%d*", pos)
+    if fraction then
+        if #fraction == 1 then self:fail("expected a digit after '.', found " .. self:found(pos + 1), pos + 1) end
+        pos = pos + #fraction
     end
-    repeat
-        read_item()
-        local c = self:peek()
-        self.pos = self.pos + 1
-        if c ~= "," and c ~= close then
-            self.pos = self.pos - 1
-            self:fail("expected ',' or '" .. close .. "', found " .. self:found())
+    local exponent = text:match("^[eE][-+]?%d*", pos)
+    if exponent then
+        if not exponent:match("%d$") then
+            self:fail("expected a digit in the exponent, found " .. self:found(pos + #exponent), pos + #exponent)
         end
-    until c == close
+        pos = pos + #exponent
+    end
+    self.pos = pos
+    local lexeme = text:sub(start, pos - 1)
+    local value = tonumber(lexeme)
+    if not fraction and not exponent and fits_64_bits(whole) then
+        return { kind = "number", value = value, integer = true, text = whole == "-0" and "0" or whole }
+    end
+    if value == math.huge or value == -math.huge then self:fail("number overflow: " .. lexeme, start) end
+    return { kind = "number", value = value, integer = false }
 end
 
-function JsonReader:value()
-    local c = self:peek()
-    if c == "{" then
-        local object = {}
-        self:sequence("}", function()
-            if self:peek() ~= '"' then self:fail("expected a member name, found " .. self:found()) end
+function JsonReader:object(path)
+    local members, keys = {}, {}
+    self.pos = self.pos + 1
+    if self:peek() == "}" then
+        self.pos = self.pos + 1
+    else
+        repeat
+            if self:peek() ~= '"' then self:fail("expected a key in double quotes, found " .. self:found()) end
             local key = self:string()
+            local child = path == "" and key or path .. "." .. key
+            if members[key] then
+                self.repeated[#self.repeated + 1] = child
+            else
+                keys[#keys + 1] = key
+            end
             self:expect(":")
-            object[key] = self:value()
-        end)
-        return object
-    elseif c == "[" then
-        local array = {}
-        self:sequence("]", function() array[#array + 1] = self:value() end)
-        return array
-    elseif c == '"' then
-        return self:string()
+            members[key] = self:value(child)
+        until not self:separator("}")
     end
-    for word, value in pairs({ ["true"] = true, ["false"] = false, ["null"] = json_null }) do
+    table.sort(keys, bytewise_less)
+    return { kind = "object", members = members, keys = keys }
+end
+
+function JsonReader:array(path)
+    local items = {}
+    self.pos = self.pos + 1
+    if self:peek() == "]" then
+        self.pos = self.pos + 1
+    else
+        repeat
+            items[#items + 1] = self:value(path .. "[" .. #items .. "]")
+        until not self:separator("]")
+    end
+    return { kind = "array", items = items }
+end
+
+function JsonReader:value(path)
+    local c = self:peek()
+    self.lines[path] = self:line_at(self.pos)
+    if c == "{" then return self:object(path) end
+    if c == "[" then return self:array(path) end
+    if c == '"' then return { kind = "string", value = self:string() } end
+    if c == "-" or c:match("^%d$") then return self:number() end
+    for word, value in pairs(JSON_LITERALS) do
         if self.text:sub(self.pos, self.pos + #word - 1) == word then
             self.pos = self.pos + #word
             return value
         end
     end
-    return self:number()
+    self:fail("expected a value, found " .. self:found())
 end
 
--- The value of a JSON text, or nil and a message naming the line.
-local function json_decode(text)
-    local reader = setmetatable({ text = text, pos = 1 }, JsonReader)
-    local ok, result = pcall(function()
-        local value = reader:value()
-        if reader:peek() ~= "" then reader:fail("unexpected text after the value") end
-        return value
-    end)
-    if ok then return result end
-    if type(result) == "table" and result.json then return nil, result.message end
-    error(result, 0)
+-- The value of the whole text, or an error { syntax = true, ... }.
+function JsonReader:document()
+    if self.text:sub(1, 3) == "\239\187\191" then self.pos = 4 end
+    local value = self:value("")
+    if self:peek() ~= "" then self:fail("expected the end of the text, found " .. self:found()) end
+    return value
+end
+
+-- A double as the tool's JSON library writes it: the shortest digits that
+-- read back as the same double, in fixed notation for decimal exponents
+-- from -4 to 14 (".0" marking a whole number), else as d.ddde+XX.
+local function json_float_text(x)
+    if x ~= x then return "null" end
+    if x == 0 then return 1 / x < 0 and "-0.0" or "0.0" end
+    local sign = x < 0 and "-" or ""
+    x = math.abs(x)
+    local mantissa, exponent
+    for precision = 0, 16 do
+        local text = string.format("%." .. precision .. "e", x)
+        if tonumber(text) == x then
+            mantissa, exponent = text:match("^([%d.]+)e([-+]%d+)$")
+            break
+        end
+    end
+    local digits = mantissa:gsub("%.", "")
+    local k, n = #digits, tonumber(exponent) + 1
+    if k <= n and n <= 15 then return sign .. digits .. string.rep("0", n - k) .. ".0" end
+    if 0 < n and n <= 15 then return sign .. digits:sub(1, n) .. "." .. digits:sub(n + 1) end
+    if -4 < n and n <= 0 then return sign .. "0." .. string.rep("0", -n) .. digits end
+    local power = math.abs(n - 1)
+    return sign .. digits:sub(1, 1) .. (k > 1 and "." .. digits:sub(2) or "") .. "e" ..
+        (n - 1 < 0 and "-" or "+") .. (power < 10 and "0" or "") .. power
+end
+
+local DUMP_ESCAPES = {
+    ['"'] = '\\"', ["\\"] = "\\\\", ["\b"] = "\\b", ["\f"] = "\\f", ["\n"] = "\\n", ["\r"] = "\\r", ["\t"] = "\\t",
+}
+
+local function json_quoted(text)
+    return '"' .. text:gsub('[\0-\31"\\]', function(c)
+        return DUMP_ESCAPES[c] or string.format("\\u%04x", c:byte())
+    end) .. '"'
+end
+
+-- A value as compact JSON, keys in byte order.
+local function json_text(value)
+    local kind = value.kind
+    if kind == "object" then
+        local parts = {}
+        for i, key in ipairs(value.keys) do parts[i] = json_quoted(key) .. ":" .. json_text(value.members[key]) end
+        return "{" .. table.concat(parts, ",") .. "}"
+    elseif kind == "array" then
+        local parts = {}
+        for i, item in ipairs(value.items) do parts[i] = json_text(item) end
+        return "[" .. table.concat(parts, ",") .. "]"
+    elseif kind == "string" then
+        return json_quoted(value.value)
+    elseif kind == "number" then
+        return value.integer and value.text or json_float_text(value.value)
+    end
+    return tostring(kind == "boolean" and value.value or "null")
+end
+
+-- A value in a problem: compact JSON, cut to 40 bytes; a cut never splits
+-- a character.
+local function shown(value)
+    local text = json_text(value)
+    if #text <= 40 then return text end
+    text = text:sub(1, 37)
+    local lead = text:match(".*()[\192-\255]")
+    if lead then
+        local byte = text:byte(lead)
+        local size = byte >= 0xf0 and 4 or byte >= 0xe0 and 3 or 2
+        if #text - lead + 1 < size then text = text:sub(1, lead - 1) end
+    end
+    return text .. "..."
 end
 
 ------------------------------------------------------------------------
--- The dictionary: message and tag names by id
+-- The dictionary: the rules of `vmsg dict check`
+--
+-- These are the tool's rules, in the tool's order and with its texts
+-- (docs/dictionary.md): every problem is collected with its path and
+-- line, and an entry with a bad field still defines what its good fields
+-- say, so one mistake is reported once. A file with any problem is
+-- refused as a whole.
 
 local TYPE_CODES = {}
-for code, name in pairs(TYPE_NAMES) do TYPE_CODES[name] = code end
+local TYPE_NAME_LIST = {}
+for code = 0, #TYPES do
+    TYPE_CODES[TYPES[code].name] = code
+    TYPE_NAME_LIST[#TYPE_NAME_LIST + 1] = TYPES[code].name
+end
+TYPE_NAME_LIST = table.concat(TYPE_NAME_LIST, ", ")
 
-local function dictionary_id(entry, where)
-    local id = type(entry) == "table" and entry.id
-    if type(id) ~= "number" or id % 1 ~= 0 or id < 0 or id > 255 then
-        error(where .. ": expected an object with an integer \"id\" from 0 to 255", 0)
+local Checker = {}
+Checker.__index = Checker
+
+function Checker:problem(path, message)
+    local problems = self.problems
+    problems[#problems + 1] = { path = path, line = self:line(path), message = message, order = #problems + 1 }
+end
+
+-- The line of the value at PATH, or of the nearest value around it.
+function Checker:line(path)
+    while true do
+        local line = self.lines[path]
+        if line then return line end
+        if path == "" then return 1 end
+        local cut = path:match(".*()[%.%[]")
+        path = cut and path:sub(1, cut - 1) or ""
+    end
+end
+
+local function child_path(path, key)
+    return path == "" and key or path .. "." .. key
+end
+
+-- An object with only the allowed KEYS and all the REQUIRED ones.
+function Checker:object(value, path, keys, required)
+    local list = table.concat(keys, ", ")
+    if value.kind ~= "object" then
+        self:problem(path, "expected an object with the keys " .. list .. ", found " .. shown(value))
+        return false
+    end
+    local allowed = {}
+    for _, key in ipairs(keys) do allowed[key] = true end
+    for _, key in ipairs(value.keys) do
+        if not allowed[key] then
+            self:problem(child_path(path, key), "unknown key '" .. key .. "'; expected one of " .. list)
+        end
+    end
+    for _, key in ipairs(required) do
+        if not value.members[key] then self:problem(path, "missing key '" .. key .. "'") end
+    end
+    return true
+end
+
+-- The entries of the list KEY of the root; none when absent or not a list.
+function Checker:list(root, key)
+    local value = root.kind == "object" and root.members[key]
+    if not value then return {} end
+    if value.kind ~= "array" then
+        self:problem(key, "expected a list of entries, found " .. shown(value))
+        return {}
+    end
+    if #value.items > 255 then self:problem(key, "expected at most 255 entries, found " .. #value.items) end
+    return value.items
+end
+
+function Checker:id(value, path)
+    if value.kind ~= "number" or not value.integer or value.value < 0 or value.value > 255 then
+        self:problem(path, "expected an id from 0 to 255, found " .. shown(value))
+        return nil
+    end
+    return value.value
+end
+
+function Checker:name(value, path)
+    if value.kind ~= "string" or not value.value:match("^[A-Za-z_][A-Za-z0-9_]*$") then
+        self:problem(path, "expected a name (a letter or '_', then letters, digits or '_'), found " .. shown(value))
+        return nil
+    end
+    return value.value
+end
+
+function Checker:type(value, path)
+    local code = value.kind == "string" and TYPE_CODES[value.value]
+    if not code then
+        self:problem(path, "expected a type name (" .. TYPE_NAME_LIST .. "), found " .. shown(value))
+        return nil
+    end
+    return code
+end
+
+-- A function that takes a key with the text and path of its use and
+-- refuses a second use, naming the line of the first.
+function Checker:unique(what)
+    local first = {}
+    return function(key, text, path)
+        if first[key] then
+            self:problem(path, "duplicate " .. what .. " " .. text .. " (first at line " .. self:line(first[key]) .. ")")
+            return false
+        end
+        first[key] = path
+        return true
+    end
+end
+
+-- The good fields of the entry at PATH: each KEY read with its checker.
+function Checker:fields(entry, path, readers)
+    local values = {}
+    for key, read in pairs(readers) do
+        local value = entry.members[key]
+        if value then values[key] = read(self, value, path .. "." .. key) end
+    end
+    return values
+end
+
+local function read_tags(check, root)
+    local tags = {}
+    local ids, names = check:unique("tag id"), check:unique("tag name")
+    for i, entry in ipairs(check:list(root, "tags")) do
+        local path = "tags[" .. (i - 1) .. "]"
+        if check:object(entry, path, { "id", "name", "type" }, { "id", "name", "type" }) then
+            local tag = check:fields(entry, path, { id = Checker.id, name = Checker.name, type = Checker.type })
+            if tag.id and not ids(tag.id, tostring(tag.id), path .. ".id") then tag.id = nil end
+            if tag.name and not names(tag.name, '"' .. tag.name .. '"', path .. ".name") then tag.name = nil end
+            if tag.id and tag.name then tags[#tags + 1] = { id = tag.id, name = tag.name, type = tag.type or TYPE_NULL } end
+        end
+    end
+    return tags
+end
+
+-- A required tag: the id or the name of an entry of "tags".
+local function required_id(check, value, path, index)
+    if value.kind == "string" then
+        local id = index.by_name[value.value]
+        if not id then
+            check:problem(path, 'expected a tag id or the name of an entry of "tags", found ' .. shown(value))
+        end
+        return id
+    end
+    local id = check:id(value, path)
+    if id and not index.by_id[id] then
+        check:problem(path, "tag id " .. id .. ' is not in "tags"')
+        return nil
     end
     return id
 end
 
--- The array member KEY of OBJECT (at WHERE), empty when absent.
-local function dictionary_list(object, key, where)
-    local list = object[key]
-    if list == nil then return {} end
-    if type(list) ~= "table" or (next(list) ~= nil and list[1] == nil) then
-        error(where .. key .. ": expected an array", 0)
+local function read_required(check, entry, path, index)
+    local ids, list = {}, entry.members.required
+    if not list then return ids end
+    if list.kind ~= "array" or #list.items > 255 then
+        check:problem(path .. ".required", "expected a list of at most 255 tag ids or names, found " .. shown(list))
+        return ids
     end
-    return list
-end
-
--- Required tags are tag ids or names of entries of "tags".
-local function required_ids(entry, where, tag_ids)
-    local ids = {}
-    for i, item in ipairs(dictionary_list(entry, "required", where .. ".")) do
-        local id = type(item) == "string" and tag_ids[item] or item
-        if type(id) ~= "number" then
-            error(where .. ".required[" .. (i - 1) .. "]: expected a tag id or the name of a tag", 0)
-        end
-        ids[#ids + 1] = id
+    for i, item in ipairs(list.items) do
+        ids[#ids + 1] = required_id(check, item, path .. ".required[" .. (i - 1) .. "]", index)
     end
     return ids
 end
 
--- Builds the lookup tables from a decoded dictionary document; the first
--- entry with an id wins, as in the tool.
-local function build_dictionary(doc)
-    if type(doc) ~= "table" then error("expected an object at the top", 0) end
-    local dict = { messages = {}, tags = {} }
-    local tag_ids = {}
-    for i, entry in ipairs(dictionary_list(doc, "tags", "")) do
-        local where = "tags[" .. (i - 1) .. "]"
-        local id = dictionary_id(entry, where)
-        if type(entry.name) ~= "string" then error(where .. ": expected a \"name\"", 0) end
-        if dict.tags[id] == nil then
-            dict.tags[id] = { name = entry.name, type = TYPE_CODES[entry.type] }
-        end
-        if tag_ids[entry.name] == nil then tag_ids[entry.name] = id end
-    end
-    for i, entry in ipairs(dictionary_list(doc, "messages", "")) do
-        local where = "messages[" .. (i - 1) .. "]"
-        local id = dictionary_id(entry, where)
-        if dict.messages[id] == nil then
-            dict.messages[id] = { name = type(entry.name) == "string" and entry.name or nil,
-                                  required = required_ids(entry, where, tag_ids) }
+local function read_messages(check, root, index)
+    local messages = {}
+    local ids, names = check:unique("message id"), check:unique("message name")
+    for i, entry in ipairs(check:list(root, "messages")) do
+        local path = "messages[" .. (i - 1) .. "]"
+        if check:object(entry, path, { "id", "name", "required" }, { "id", "name" }) then
+            local message = check:fields(entry, path, { id = Checker.id, name = Checker.name })
+            local required = read_required(check, entry, path, index)
+            if message.id and not ids(message.id, tostring(message.id), path .. ".id") then message.id = nil end
+            if message.name and not names(message.name, '"' .. message.name .. '"', path .. ".name") then
+                message.name = nil
+            end
+            if message.id and message.name then
+                messages[#messages + 1] = { id = message.id, name = message.name, required = required }
+            end
         end
     end
+    return messages
+end
+
+-- A meta entry repeats its tag's name and type, if it gives them at all.
+local function check_meta_tag(check, entry, path, id, tag)
+    local name, type = entry.members.name, entry.members.type
+    if name and not (name.kind == "string" and name.value == tag.name) then
+        check:problem(path .. ".name", "expected the name of tag " .. id .. ', "' .. tag.name .. '", found ' .. shown(name))
+    end
+    local type_name = TYPE_NAMES[tag.type]
+    if type and not (type.kind == "string" and type.value == type_name) then
+        check:problem(path .. ".type", "expected the type of tag " .. id .. ", " .. type_name .. ", found " .. shown(type))
+    end
+end
+
+local function read_metas(check, root, index)
+    local metas = {}
+    local ids = check:unique("meta tag id")
+    for i, entry in ipairs(check:list(root, "meta")) do
+        local path = "meta[" .. (i - 1) .. "]"
+        if check:object(entry, path, { "id", "name", "type", "object" }, { "id" }) then
+            local meta = check:fields(entry, path, { id = Checker.id, object = Checker.name })
+            -- nil: not a tag; false: no id, or an id given before.
+            local tag = meta.id and ids(meta.id, tostring(meta.id), path .. ".id") and index.by_id[meta.id]
+            if meta.id and tag == nil then
+                check:problem(path .. ".id", "meta tag " .. meta.id .. ' is not in "tags" (a meta tag is also a tag)')
+            elseif tag then
+                check_meta_tag(check, entry, path, meta.id, tag)
+                metas[#metas + 1] = { id = meta.id, object = meta.object or tag.name }
+            end
+        end
+    end
+    return metas
+end
+
+-- The lookup tables of a checked dictionary, by id.
+local function dictionary_tables(messages, tags, metas)
+    local dict = { messages = {}, tags = {}, metas = {} }
+    for _, message in ipairs(messages) do dict.messages[message.id] = message end
+    for _, tag in ipairs(tags) do dict.tags[tag.id] = tag end
+    for _, meta in ipairs(metas) do dict.metas[meta.id] = meta end
     return dict
 end
 
--- The dictionary of the preference, read again when the path changes.
--- A file that cannot be read is reported once; the dissector then shows
--- numbers only.
-local loaded = { path = "", dict = nil }
+local function problem_text(problem)
+    return problem.line .. ": " .. (problem.path ~= "" and problem.path .. ": " or "") .. problem.message
+end
 
-local function read_dictionary(path)
+-- Checks a dictionary text. Returns the dictionary, or nil and the texts
+-- of its problems ("LINE: PATH: what"), by line, then path; a text that
+-- is not JSON has one problem, "LINE:COLUMN: syntax error: what".
+local function check_dictionary(text)
+    local reader = json_reader(text)
+    local ok, root = pcall(reader.document, reader)
+    if not ok then
+        if type(root) ~= "table" or not root.syntax then error(root, 0) end
+        return nil, { root.line .. ":" .. root.column .. ": syntax error: " .. root.message }
+    end
+    local check = setmetatable({ lines = reader.lines, problems = {} }, Checker)
+    for _, path in ipairs(reader.repeated) do check:problem(path, "key given twice") end
+    check:object(root, "", { "messages", "tags", "meta" }, {})
+    local tags = read_tags(check, root)
+    local index = { by_id = {}, by_name = {} }
+    for _, tag in ipairs(tags) do
+        index.by_id[tag.id] = tag
+        index.by_name[tag.name] = tag.id
+    end
+    local messages = read_messages(check, root, index)
+    local metas = read_metas(check, root, index)
+    if #check.problems == 0 then return dictionary_tables(messages, tags, metas) end
+    table.sort(check.problems, function(a, b)
+        if a.line ~= b.line then return a.line < b.line end
+        if a.path ~= b.path then return bytewise_less(a.path, b.path) end
+        return a.order < b.order
+    end)
+    local texts = {}
+    for i, problem in ipairs(check.problems) do texts[i] = problem_text(problem) end
+    return nil, texts
+end
+
+-- The dictionary of the preference, read again when the path changes. A
+-- file that cannot be read or is refused is reported once, and every
+-- packet then says why it shows numbers only.
+local loaded = { path = "", dict = nil, refusal = nil }
+-- Problems listed in each packet; the rest are counted.
+local LISTED_PROBLEMS = 10
+
+local function load_dictionary(path)
     local file, why = io.open(path, "rb")
-    if not file then return nil, why end
+    if not file then
+        return nil, { expert = e.dictionary_unreadable, texts = { "Dictionary " .. why } }
+    end
     local text = file:read("*a")
     file:close()
-    local doc, message = json_decode(text)
-    if doc == nil then return nil, path .. ": " .. message end
-    local ok, result = pcall(build_dictionary, doc)
-    if not ok then return nil, path .. ": " .. tostring(result) end
-    return result
+    local dict, problems = check_dictionary(text)
+    if dict then return dict end
+    local texts = {}
+    for i = 1, math.min(#problems, LISTED_PROBLEMS) do
+        texts[i] = "Dictionary " .. path .. (i == 1 and " refused: " or ": ") .. problems[i]
+    end
+    if #problems > LISTED_PROBLEMS then
+        texts[#texts + 1] = "Dictionary " .. path .. ": " .. (#problems - LISTED_PROBLEMS) ..
+            " more problems; 'vmsg dict check' lists them all"
+    end
+    return nil, { expert = e.dictionary_refused, texts = texts }
 end
 
 local function current_dictionary()
     local path = vmsg.prefs.dictionary or ""
     if path ~= loaded.path then
-        loaded.path, loaded.dict = path, nil
+        loaded.path, loaded.dict, loaded.refusal = path, nil, nil
         if path ~= "" then
-            local dict, why = read_dictionary(path)
-            if dict then
-                loaded.dict = dict
-            else
-                report_failure("vmsg dissector: cannot use the dictionary " .. why)
+            loaded.dict, loaded.refusal = load_dictionary(path)
+            if loaded.refusal then
+                report_failure("vmsg dissector: cannot use the dictionary: " .. loaded.refusal.texts[1])
             end
         end
     end
     return loaded.dict
+end
+
+-- Says in the packet why the dictionary of the preference is not used.
+local function add_dictionary_refusal(root)
+    local refusal = loaded.refusal
+    if not refusal then return end
+    for _, text in ipairs(refusal.texts) do root:add_proto_expert_info(refusal.expert, text) end
 end
 
 ------------------------------------------------------------------------
@@ -508,6 +948,7 @@ local function add_tag_header(tree, tvb, pos, dict)
     return id_item, type_item, length_item
 end
 
+-- Adds the accepted tag at POS; returns its value as text, nil for a null tag.
 local function add_tag(tree, tvb, pos, dict)
     local id, code, declared = tvb(pos, 1):uint(), tvb(pos + 1, 1):uint(), tvb(pos + 2, 2):uint()
     local subtree = tree:add(f.tag, tvb(pos, TAG_HEADER_SIZE + declared))
@@ -515,11 +956,11 @@ local function add_tag(tree, tvb, pos, dict)
     local summary = add_value(subtree, code, tvb, pos + TAG_HEADER_SIZE, declared)
     subtree:set_text(tag_label(id, dict) .. ", " .. TYPE_NAMES[code] .. (summary and ": " .. summary or ""))
     local def = dict and dict.tags[id]
-    if def and def.type and def.type ~= code then
+    if def and def.type ~= code then
         type_item:add_proto_expert_info(e.type_differs,
             "The dictionary declares " .. def.name .. " as " .. TYPE_NAMES[def.type])
     end
-    return id
+    return summary
 end
 
 -- Why the parser refuses the tag at POS: the expert info, the item it
@@ -560,6 +1001,59 @@ local function add_stop(tree, tvb, pos, dict, expert_info, target, text)
     on:add_proto_expert_info(expert_info, text)
 end
 
+-- The number of tags the parser takes from the block.
+local function count_tags(tvb)
+    local count, pos = 0, MESSAGE_HEADER_SIZE
+    while pos < tvb:len() and not refusal(tvb, pos) do
+        count = count + 1
+        pos = pos + TAG_HEADER_SIZE + tvb(pos + 2, 2):uint()
+    end
+    return count
+end
+
+------------------------------------------------------------------------
+-- Objects
+--
+-- The library's structured view (CarrowMessage::parseVMsg): tags before
+-- the first meta tag stay plain tags of the message; each meta tag opens
+-- an object, which holds the tags after it up to the next meta tag. The
+-- view refuses a message whose tag count (16 bits, held at 65535) is not
+-- its number of tags, which only a message joined from more than 65535
+-- tags can be.
+
+-- The object that the meta tag at POS opens; its item grows with each tag.
+local function open_object(tree, tvb, pos, meta)
+    local object = { item = tree:add(f.object, tvb(pos, TAG_HEADER_SIZE + tvb(pos + 2, 2):uint())), start = pos,
+                     name = meta.object, members = 0 }
+    object.item:add(f.object_name, tvb(pos, 1), meta.object):set_generated()
+    return object
+end
+
+-- Takes the tag of LENGTH bytes at POS into the object: its meta tag
+-- names it (META_SUMMARY is that tag's value), a later tag is a member.
+local function grow_object(object, tvb, pos, length, meta_summary, dict)
+    if pos == object.start then
+        local id = tvb(pos, 1):uint()
+        local def = dict.tags[id]
+        object.label = "Object " .. object.name .. " (tag " .. id .. (def and " " .. def.name or "") ..
+            (meta_summary and ": " .. meta_summary or "") .. ")"
+    else
+        object.members = object.members + 1
+    end
+    object.item:set_len(pos + length - object.start)
+    object.item:set_text(object.label .. ", " .. plural(object.members, "member tag"))
+end
+
+-- Whether the library gives this block a structured view; if not, says why.
+local function structure_allowed(root, tvb)
+    local count = count_tags(tvb)
+    if count <= MAX_COUNT then return true end
+    root:add_proto_expert_info(e.structure_refused, string.format(
+        "No structured view: the message counts %d tags (held at %d) but has %d (ErrTagCountMismatch, " ..
+        "detail %d)", MAX_COUNT, MAX_COUNT, count, (count - MAX_COUNT) % 65536))
+    return false
+end
+
 ------------------------------------------------------------------------
 -- Messages
 
@@ -584,52 +1078,216 @@ local function check_required(item, def, ids, dict)
     end
 end
 
-local function add_message_header(tree, tvb, dict)
+local function add_message_header(tree, tvb, dict, check_id)
     local id = tvb(0, 1):uint()
     local def = dict and dict.messages[id]
     local id_item = tree:add(f.msg_id, tvb(0, 1))
-    if def and def.name then tree:add(f.msg_name, tvb(0, 1), def.name):set_generated() end
+    if def then tree:add(f.msg_name, tvb(0, 1), def.name):set_generated() end
     local flags_item = tree:add(f.flags, tvb(1, 1))
     flags_item:add(f.more, tvb(1, 1))
     flags_item:add(f.other_flags, tvb(1, 1))
-    if dict and not def then
+    if check_id and dict and not def then
         id_item:add_proto_expert_info(e.unknown_message,
             string.format("Message id 0x%02x is not in the dictionary; a receiving endpoint refuses it", id))
     end
     return def
 end
 
-function vmsg.dissector(tvb, pinfo, tree)
-    local size = tvb:len()
-    pinfo.cols.protocol = "VMSG"
-    local root = tree:add(vmsg, tvb:range(0, size))
-    if size < MESSAGE_HEADER_SIZE then
-        root:add_proto_expert_info(e.short_block,
-            "A block needs at least 2 bytes (message id and flags), found " .. size)
-        pinfo.cols.info = "Block of " .. plural(size, "byte") .. " [malformed]"
-        return size
-    end
-    local dict = current_dictionary()
-    local def = add_message_header(root, tvb, dict)
-    local ids, pos, stopped = {}, MESSAGE_HEADER_SIZE, nil
-    while pos < size do
+-- The tags of the block, grouped into objects when the dictionary has
+-- meta tags and the library would group them. Returns the tag ids and the
+-- text of the parse stop, if any.
+local function add_tags(root, tvb, dict)
+    local metas = dict and next(dict.metas) and structure_allowed(root, tvb) and dict.metas
+    local ids, pos, object = {}, MESSAGE_HEADER_SIZE, nil
+    while pos < tvb:len() do
         local expert_info, target, text = refusal(tvb, pos)
         if expert_info then
             add_stop(root, tvb, pos, dict, expert_info, target, text)
-            stopped = text
-            break
+            return ids, text
         end
-        ids[#ids + 1] = add_tag(root, tvb, pos, dict)
-        pos = pos + TAG_HEADER_SIZE + tvb(pos + 2, 2):uint()
+        local id, length = tvb(pos, 1):uint(), TAG_HEADER_SIZE + tvb(pos + 2, 2):uint()
+        local meta = metas and metas[id]
+        if meta then object = open_object(root, tvb, pos, meta) end
+        local summary = add_tag(object and object.item or root, tvb, pos, dict)
+        if object then grow_object(object, tvb, pos, length, summary, dict) end
+        ids[#ids + 1] = id
+        pos = pos + length
     end
-    if def then check_required(root, def, ids, dict) end
+    return ids, nil
+end
 
+-- Dissects one block (a datagram, or a message joined from segments) as a
+-- vmsg tree under TREE. CHECK_ID: mark a message id the dictionary lacks
+-- (the endpoint checks each block it receives, not a joined message).
+-- Returns the tree item and what the block holds.
+local function dissect_block(tvb, tree, dict, check_id)
+    local root = tree:add(vmsg, tvb:range(0, tvb:len()))
+    local def = add_message_header(root, tvb, dict, check_id)
+    local ids, stopped = add_tags(root, tvb, dict)
+    if def then check_required(root, def, ids, dict) end
     local id, flags = tvb(0, 1):uint(), tvb(1, 1):uint()
-    local name = def and def.name and " " .. def.name or ""
-    local summary = string.format("Message 0x%02x%s, flags 0x%02x, %s", id, name, flags, plural(#ids, "tag"))
+    local summary = string.format("Message 0x%02x%s, flags 0x%02x, %s", id, def and " " .. def.name or "", flags,
+        plural(#ids, "tag"))
     root:append_text(", " .. summary)
-    pinfo.cols.info = summary .. (bit32.band(flags, MORE_SEGMENTS) ~= 0 and " [more segments]" or "") ..
-        (stopped and " [malformed: " .. stopped .. "]" or "")
+    return root, { id = id, flags = flags, tags = #ids, stopped = stopped, summary = summary }
+end
+
+------------------------------------------------------------------------
+-- Segments
+--
+-- A message too large for one frame travels as segments with its id:
+-- every one but the last has flag 0x80 set. The receiver joins them in
+-- arrival order onto the first (VMsg::addSegment): the first segment's id
+-- and flags (0x80 cleared), then the tags of all segments. Like `vmsg
+-- join`, the dissector refuses to join a segment whose parse stops early
+-- (its rest would be lost) and a segment of another message id before the
+-- last one; such a segment is shown on its own.
+--
+-- Segments are followed per direction of a conversation (source and
+-- destination address and port), in frame order on the first pass; what
+-- each frame turned out to be is kept by frame number for later passes,
+-- which Wireshark makes in any order.
+
+local reassembly = { pending = {}, frames = {} }
+
+function vmsg.init()
+    reassembly.pending, reassembly.frames = {}, {}
+end
+
+local function stream_key(pinfo)
+    return tostring(pinfo.src) .. ":" .. pinfo.src_port .. ">" .. tostring(pinfo.dst) .. ":" .. pinfo.dst_port
+end
+
+-- On the first pass: adds the block to the message it continues or
+-- starts. Returns the frame's record: message (the segments' message, for
+-- a segment), index (its place there), and cut (a message this block
+-- interrupted); nil for a whole message that interrupts nothing.
+local function follow_segment(pinfo, tvb, block)
+    local key = stream_key(pinfo)
+    local message = reassembly.pending[key]
+    local record = {}
+    if message and block.id ~= message.id then
+        message.cut_by = pinfo.number
+        record.cut = message
+        reassembly.pending[key], message = nil, nil
+    end
+    local more = bit32.band(block.flags, MORE_SEGMENTS) ~= 0
+    if not message and not more then return record.cut and record or nil end
+    if not message then
+        message = { id = block.id, flags = block.flags, frames = {}, parts = {}, tags = {} }
+        reassembly.pending[key] = message
+    end
+    local index = #message.frames + 1
+    message.frames[index] = pinfo.number
+    message.parts[index] = tvb:raw(MESSAGE_HEADER_SIZE, tvb:len() - MESSAGE_HEADER_SIZE)
+    message.tags[index] = block.tags
+    if block.stopped and not message.broken then message.broken = pinfo.number end
+    if not more then
+        message.completed = pinfo.number
+        reassembly.pending[key] = nil
+    end
+    record.message, record.index = message, index
+    return record
+end
+
+-- The frame's record: made on the first pass, read on the others.
+local function segment_record(pinfo, tvb, block)
+    local record = reassembly.frames[pinfo.number]
+    if record == nil and not pinfo.visited then
+        record = follow_segment(pinfo, tvb, block) or false
+        reassembly.frames[pinfo.number] = record
+    end
+    return record or nil
+end
+
+local function frame_list(frames)
+    return table.concat(frames, ", ")
+end
+
+-- Shows the message joined from its segments as a tree of its own, over
+-- the joined bytes; returns its summary.
+local function add_joined(tree, message, dict)
+    message.joined = message.joined or
+        string.char(message.id, bit32.band(message.flags, 0xff - MORE_SEGMENTS)) .. table.concat(message.parts)
+    local tvb = ByteArray.new(message.joined, true):tvb("Reassembled message")
+    local root, block = dissect_block(tvb, tree, dict, false)
+    local count = #message.frames
+    root:append_text(", reassembled from " .. plural(count, "segment"))
+    local list = root:add(f.segments, tvb:range(MESSAGE_HEADER_SIZE, tvb:len() - MESSAGE_HEADER_SIZE))
+    list:set_text(string.format("%s: frames %s", plural(count, "segment"), frame_list(message.frames)))
+    list:set_generated()
+    list:add(f.segment_count, count):set_generated()
+    local pos = MESSAGE_HEADER_SIZE
+    for i, frame in ipairs(message.frames) do
+        local size = #message.parts[i]
+        list:add(f.segment, tvb:range(pos, size), frame):set_text(string.format(
+            "Segment %d: frame %d, %s, %s", i, frame, plural(message.tags[i], "tag"), plural(size, "byte")))
+        pos = pos + size
+    end
+    local payload = tvb:len() - MESSAGE_HEADER_SIZE
+    if payload > MAX_PAYLOAD then
+        root:add_proto_expert_info(e.oversized, string.format("%d payload bytes: more than one block holds " ..
+            "(%d); getMsg and bytesOut cannot write this message whole", payload, MAX_PAYLOAD))
+    end
+    return block.summary .. " [reassembled from " .. plural(count, "segment") .. "]"
+end
+
+-- Why the message of the segments is not joined, if it is not.
+local function not_joined(message)
+    if message.broken then
+        return string.format("the segment in frame %d stops early; joining would lose its rest", message.broken)
+    end
+    if message.cut_by then
+        return string.format("frame %d brought another message before the last segment", message.cut_by)
+    end
+end
+
+-- The segment's place in its message and what became of the message;
+-- returns the summary of the joined message on the frame that completes it.
+local function add_segment_info(root, tree, pinfo, record, block, dict)
+    if record.cut then
+        root:add_proto_expert_info(e.segment_mismatch, string.format("Segment of message 0x%02x while message " ..
+            "0x%02x from frame %d still expects its last segment: not joined to it", block.id, record.cut.id,
+            record.cut.frames[1]))
+    end
+    local message = record.message
+    if not message then return nil end
+    root:add(f.segment_number, record.index):set_generated()
+    local why = not_joined(message)
+    if why then
+        root:add_proto_expert_info(e.not_reassembled, string.format("Message 0x%02x from frame %d not " ..
+            "reassembled: %s", message.id, message.frames[1], why))
+        return nil
+    end
+    if message.completed == pinfo.number then return add_joined(tree, message, dict) end
+    if message.completed then
+        root:add(f.reassembled_in, message.completed):set_generated()
+    elseif pinfo.visited then
+        root:add_proto_expert_info(e.incomplete, string.format("Message 0x%02x from frame %d: its last segment " ..
+            "(flag 0x80 clear) has not been seen", message.id, message.frames[1]))
+    end
+    return nil
+end
+
+function vmsg.dissector(tvb, pinfo, tree)
+    local size = tvb:len()
+    pinfo.cols.protocol = "VMSG"
+    local dict = current_dictionary()
+    if size < MESSAGE_HEADER_SIZE then
+        local root = tree:add(vmsg, tvb:range(0, size))
+        root:add_proto_expert_info(e.short_block,
+            "A block needs at least 2 bytes (message id and flags), found " .. size)
+        add_dictionary_refusal(root)
+        pinfo.cols.info = "Block of " .. plural(size, "byte") .. " [malformed]"
+        return size
+    end
+    local root, block = dissect_block(tvb, tree, dict, true)
+    add_dictionary_refusal(root)
+    local record = segment_record(pinfo, tvb, block)
+    local joined = record and add_segment_info(root, tree, pinfo, record, block, dict)
+    local more = bit32.band(block.flags, MORE_SEGMENTS) ~= 0
+    pinfo.cols.info = (joined or block.summary) .. (more and " [more segments]" or "") ..
+        (block.stopped and " [malformed: " .. block.stopped .. "]" or "")
     return size
 end
 

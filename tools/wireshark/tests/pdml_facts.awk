@@ -3,17 +3,29 @@
 #
 #   block 3: message 0x21 [NAME] flags 0x80 more-segments
 #     tag 5 [NAME] u8 length 2 value 7
-#     tag 33 f32 length 4 bits 0x41ac0000 text 21.5
+#     object Sensor
+#       tag 32 sensor u8 length 1 value 0
+#       tag 33 reading f32 length 4 bits 0x41ac0000 text 21.5
 #     note vmsg.ignored_payload
 #     stop unknown-type-code at 2 tag 5 code 9 length 1
 #     unknown-message
 #     missing-tag 1
+#     segment 2
+#     reassembled-in 5
+#   joined 5: message 0x21 flags 0x00
+#     tag ...
+#     segments 3 4 5
 #   block 4: short-block
 #
 # Text and raw bytes are given in hex ("-" when empty), floats by their
-# bits and their shortest exact text. "note" lines are the dissector's own remarks; the comparison with
-# the tool leaves them out. A packet without the vmsg protocol prints
-# "block N: not dissected", and a Lua error in the dissector "LUA ERROR".
+# bits and their shortest exact text. An object opens with its name; its
+# meta tag and member tags follow, indented. "note" lines are the
+# dissector's own remarks; the comparison with the tool leaves them out,
+# and with them what the dissector says of segments (segment,
+# reassembled-in, segment-mismatch, not-reassembled, incomplete) and the
+# joined message, which follows its last segment as "joined N". A packet
+# without the vmsg protocol prints "block N: not dissected", and a Lua
+# error in the dissector "LUA ERROR".
 
 function attr(line, name,    value) {
     if (!match(line, " " name "=\"[^\"]*\""))
@@ -22,20 +34,27 @@ function attr(line, name,    value) {
     return value
 }
 
-function flush_tag() {
+function indent_of(line) {
+    match(line, /^ */)
+    return RLENGTH
+}
+
+function flush_tag(    prefix) {
     if (tag_id == "")
         return
-    line = "  tag " tag_id (tag_name != "" ? " " tag_name : "") " " type_name[tag_type] " length " tag_length
+    prefix = tag_nested ? "    " : "  "
+    line = prefix "tag " tag_id (tag_name != "" ? " " tag_name : "") " " type_name[tag_type] " length " tag_length
     if (tag_value != "")
         line = line " " tag_value
     facts[++count] = line
     for (i = 1; i <= tag_notes; i++)
-        facts[++count] = "  note " tag_note[i]
+        facts[++count] = prefix "note " tag_note[i]
     tag_id = tag_name = tag_type = tag_length = tag_value = ""
     tag_notes = 0
 }
 
-function flush_packet(    i) {
+# Prints the block (or the joined message) read so far.
+function flush_section(    i) {
     flush_tag()
     if (!in_vmsg && !short_block)
         header = "not dissected"
@@ -43,7 +62,7 @@ function flush_packet(    i) {
         header = "short-block"
     else
         header = "message " msg_id (msg_name != "" ? " " msg_name : "") " flags " flags (more ? " more-segments" : "")
-    print "block " block ": " header
+    print (joined ? "joined " : "block ") block ": " header
     for (i = 1; i <= count; i++)
         print facts[i]
     if (stop_reason != "")
@@ -52,8 +71,22 @@ function flush_packet(    i) {
         print "  unknown-message"
     for (i = 1; i <= missing; i++)
         print "  missing-tag " missing_tag[i]
+    if (segment_list != "")
+        print "  segments" segment_list
+    for (i = 1; i <= extras; i++)
+        print "  " extra[i]
     if (lua_error)
         print "  LUA ERROR"
+    start_section()
+}
+
+function start_section() {
+    short_block = unknown_message = lua_error = in_unparsed = 0
+    count = missing = tag_notes = extras = 0
+    msg_id = msg_name = flags = stop_reason = stop_header = segment_list = ""
+    more = tag_nested = 0
+    object_indent = -1
+    tag_id = tag_name = tag_type = tag_length = tag_value = ""
 }
 
 function hex_value(hex) {
@@ -74,21 +107,25 @@ BEGIN {
     note_names["vmsg.text_without_nul"] = 1
     note_names["vmsg.dropped_payload"] = 1
     note_names["vmsg.type_differs"] = 1
+    extra_names["vmsg.segment_mismatch"] = "segment-mismatch"
+    extra_names["vmsg.not_reassembled"] = "not-reassembled"
+    extra_names["vmsg.incomplete"] = "incomplete"
+    extra_names["vmsg.oversized"] = "oversized"
+    extra_names["vmsg.structure_refused"] = "structure-refused"
 }
 
 /<packet>/ {
     block++
-    in_vmsg = short_block = unknown_message = lua_error = in_unparsed = 0
-    count = missing = tag_notes = 0
-    msg_id = msg_name = flags = stop_reason = stop_header = ""
-    more = 0
-    tag_id = tag_name = tag_type = tag_length = tag_value = ""
+    in_vmsg = joined = 0
+    start_section()
 }
 
-/<\/packet>/ { flush_packet() }
+/<\/packet>/ { flush_section() }
 
 /Lua Error/ { lua_error = 1 }
 
+# A second vmsg tree in the packet is the message joined from segments.
+/<proto name="vmsg"/ && in_vmsg { flush_section(); joined = 1 }
 /<proto name="vmsg"/ { in_vmsg = 1; base = attr($0, "pos") }
 
 !in_vmsg { next }
@@ -97,6 +134,9 @@ BEGIN {
     name = attr($0, "name")
     show = attr($0, "show")
     value = attr($0, "value")
+    # A field beside the open object, or above it, closes it.
+    if (name != "" && object_indent >= 0 && indent_of($0) <= object_indent)
+        object_indent = -1
 }
 
 name == "vmsg.short_block" { short_block = 1 }
@@ -104,7 +144,18 @@ name == "vmsg.msg_id" { msg_id = show }
 name == "vmsg.msg_name" { msg_name = show }
 name == "vmsg.flags" { flags = show }
 name == "vmsg.flags.more" { more = show == "1" }
-name == "vmsg.tag" { flush_tag(); in_unparsed = 0 }
+name == "vmsg.tag" { flush_tag(); in_unparsed = 0; tag_nested = object_indent >= 0 }
+name == "vmsg.object" {
+    flush_tag()
+    object_indent = indent_of($0)
+    facts[++count] = "  object"
+    object_line = count
+}
+name == "vmsg.object.name" { facts[object_line] = facts[object_line] " " show }
+name == "vmsg.segment.number" { extra[++extras] = "segment " show }
+name == "vmsg.reassembled_in" { extra[++extras] = "reassembled-in " show }
+name == "vmsg.segment" { segment_list = segment_list " " show }
+name in extra_names { extra[++extras] = extra_names[name] }
 name == "vmsg.unparsed" {
     flush_tag()
     in_unparsed = 1

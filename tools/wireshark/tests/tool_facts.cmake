@@ -1,8 +1,10 @@
 # Prints the facts of every block in a `vmsg decode --json` report, in the
 # form pdml_facts.awk prints them for the dissector (see there).
 #
-#   cmake -DREPORT=decode.json -DOUT=tool.facts -P tool_facts.cmake
+#   cmake -DREPORT=decode.json -DOUT=tool.facts [-DFIRST=N] -P tool_facts.cmake
 #
+# FIRST is added to the block numbers of the report (a report of the
+# blocks after the first N).
 # The report holds text values as JSON text; they are compared as bytes,
 # in hex. Text that is not UTF-8 would come back with U+FFFD in it, so the
 # blocks of the test keep to UTF-8 text.
@@ -105,8 +107,48 @@ function(dictionary_facts out report)
     set(${out} "${lines}" PARENT_SCOPE)
 endfunction()
 
+if(NOT DEFINED FIRST)
+    set(FIRST 0)
+endif()
+
+# Appends MARK to the list LIST_VAR COUNT times.
+macro(append_marks list_var mark count)
+    foreach(_ RANGE ${count})
+        if(_ LESS ${count})
+            list(APPEND ${list_var} "${mark}")
+        endif()
+    endforeach()
+endmacro()
+
+# The structured view, as one mark per tag of the block: "-" a plain tag,
+# the object's name for a meta tag that opens an object, "+" a member tag.
+# Without a structured view (no dictionary) every tag is plain.
+function(structure_marks out report)
+    string(JSON tags GET "${report}" tags)
+    string(JSON count LENGTH "${tags}")
+    set(marks "")
+    json_member(ok "${report}" structured ok)
+    if(ok)
+        string(JSON plain LENGTH "${report}" structured tags)
+        string(JSON objects GET "${report}" structured objects)
+        append_marks(marks "-" ${plain})
+        json_indexes(indexes "${objects}")
+        foreach(index IN LISTS indexes)
+            string(JSON name GET "${objects}" ${index} object)
+            string(JSON members LENGTH "${objects}" ${index} tags)
+            list(APPEND marks "${name}")
+            append_marks(marks "+" ${members})
+        endforeach()
+    endif()
+    list(LENGTH marks marked)
+    math(EXPR rest "${count} - ${marked}")
+    append_marks(marks "-" ${rest})
+    set(${out} "${marks}" PARENT_SCOPE)
+endfunction()
+
 function(block_facts out report)
     string(JSON number GET "${report}" block)
+    math(EXPR number "${number} + ${FIRST}")
     json_member(error "${report}" error)
     if(NOT error STREQUAL "")
         set(${out} "block ${number}: short-block\n" PARENT_SCOPE)
@@ -133,10 +175,18 @@ function(block_facts out report)
     endif()
     string(APPEND text "\n")
     string(JSON tags GET "${report}" tags)
+    structure_marks(marks "${report}")
     json_indexes(indexes "${tags}")
     foreach(index IN LISTS indexes)
         string(JSON tag GET "${tags}" ${index})
         tag_fact(line "${tag}")
+        list(GET marks ${index} mark)
+        if(NOT mark STREQUAL "-")
+            if(NOT mark STREQUAL "+")
+                string(APPEND text "  object ${mark}\n")
+            endif()
+            string(PREPEND line "  ")
+        endif()
         string(APPEND text "${line}\n")
     endforeach()
     string(JSON stop_type TYPE "${report}" stop)
