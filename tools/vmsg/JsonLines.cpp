@@ -171,6 +171,15 @@ nlohmann::json parseJsonWithLines(std::string_view text, const std::string& sour
             what.erase(0, colon + 2);
         throw UsageError(source + ":" + std::to_string(index.line(at)) + ":" + std::to_string(index.column(at)) +
                          ": " + what);
+    } catch (const json::exception& error) {
+        // A number beyond what the parser holds (1e999): as bad as a syntax
+        // error, and reported where the lexer stopped.
+        const std::size_t at = std::min(taken ? taken - 1 : 0, text.empty() ? 0 : text.size() - 1);
+        std::string what = error.what();
+        if (const std::size_t bracket = what.find("] "); bracket != std::string::npos)
+            what.erase(0, bracket + 2);
+        throw UsageError(source + ":" + std::to_string(index.line(at)) + ":" + std::to_string(index.column(at)) +
+                         ": syntax error: " + what);
     }
 }
 

@@ -172,6 +172,8 @@ TEST(Dictionary, SyntaxErrorsNameLineAndColumn)
               "d.json:4:3: syntax error while parsing value - unexpected ']'; expected '[', '{', or a literal");
     EXPECT_EQ(errorOf("{\"tags\": [}").rfind("d.json:1:11: syntax error", 0), 0u);
     EXPECT_EQ(errorOf("").rfind("d.json:1:1: ", 0), 0u);
+    // A number beyond a double is refused like bad syntax, not as a crash.
+    EXPECT_EQ(errorOf("{\"tags\": [{\"id\": 1e999}]}"), "d.json:1:23: syntax error: number overflow parsing '1e999'");
 }
 
 TEST(Dictionary, ListsHoldAtMost255Entries)
