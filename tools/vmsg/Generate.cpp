@@ -77,9 +77,9 @@ std::string literal(const std::string& text)
 // Writes the header, line by line.
 class HeaderWriter {
 public:
-    HeaderWriter(const Dictionary& dict, const GenerateOptions& options) : mDict(dict), mOptions(options)
+    HeaderWriter(const Dictionary& dict, const GenerateOptions& options)
+        : mDict(dict), mOptions(options), mQualified("::" + options.nameSpace)
     {
-        mQualified = "::" + options.nameSpace;
     }
 
     std::string write()
