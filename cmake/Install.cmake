@@ -85,3 +85,17 @@ configure_file("${CMAKE_CURRENT_LIST_DIR}/vmsg.pc.in"
 install(FILES "${PROJECT_BINARY_DIR}/vmsg.pc"
     DESTINATION "${VMSG_INSTALL_PKGCONFIGDIR}"
     COMPONENT Development)
+
+# Data for the tool and for applications, in <prefix>/share/vmsg/: the
+# Wireshark dissector, the dictionary format's JSON Schema, the example
+# dictionary and the example log4cpp configuration.
+install(FILES
+        "${PROJECT_SOURCE_DIR}/tools/wireshark/vmsg.lua"
+        "${PROJECT_SOURCE_DIR}/examples/dictionary.json"
+        "${PROJECT_SOURCE_DIR}/examples/log4cpp.properties"
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/vmsg"
+    COMPONENT Runtime)
+install(FILES "${PROJECT_SOURCE_DIR}/docs/dictionary.schema.json"
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/vmsg"
+    COMPONENT Runtime
+    OPTIONAL)

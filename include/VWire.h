@@ -475,8 +475,14 @@ public:
     {
         std::size_t count = text.size() < kMaxText ? text.size() : kMaxText;
         // (An empty view may have a null data pointer, which memchr must not see.)
-        if (const void* nul = count ? std::memchr(text.data(), 0, count) : nullptr)
-            count = static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
+        // The NUL lies within the first count characters; saying so with
+        // the clamp lets the compiler bound the copy below by the view's
+        // size (without it GCC's -Warray-bounds sees copies beyond a short
+        // array for lengths that cannot occur).
+        if (const void* nul = count ? std::memchr(text.data(), 0, count) : nullptr) {
+            const auto at = static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
+            count = at < count ? at : count;
+        }
         unsigned char* payload = begin(tagId, VTag::TagString, count + 1);
         if (!payload)
             return false;

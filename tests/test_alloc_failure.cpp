@@ -455,8 +455,14 @@ std::vector<unsigned short> codesOf(const VList* errors)
 
 Bytes tagBytes(unsigned char id, unsigned char type, const Bytes& payload)
 {
-    Bytes out{id, type, static_cast<unsigned char>(payload.size() >> 8), static_cast<unsigned char>(payload.size())};
-    out.insert(out.end(), payload.begin(), payload.end());
+    // Sized once and filled: GCC 12 warns (-Warray-bounds, wrongly) about
+    // inserting into a vector built from an initializer list.
+    Bytes out(4 + payload.size());
+    out[0] = id;
+    out[1] = type;
+    out[2] = static_cast<unsigned char>(payload.size() >> 8);
+    out[3] = static_cast<unsigned char>(payload.size());
+    std::copy(payload.begin(), payload.end(), out.begin() + 4);
     return out;
 }
 

@@ -64,7 +64,8 @@ if(STEP STREQUAL "install")
         "${LIBDIR}/pkgconfig/vmsg.pc"
         "${LIBDIR}/cmake/vmsg/vmsgConfig.cmake"
         "${LIBDIR}/cmake/vmsg/vmsgConfigVersion.cmake"
-        "${LIBDIR}/cmake/vmsg/vmsgTargets.cmake")
+        "${LIBDIR}/cmake/vmsg/vmsgTargets.cmake"
+        share/vmsg/vmsg.lua share/vmsg/dictionary.json share/vmsg/log4cpp.properties)
     file(GLOB _headers RELATIVE "${SOURCE_DIR}/include" "${SOURCE_DIR}/include/*.h")
     foreach(_h IN LISTS _headers)
         list(APPEND _expected "${INCLUDEDIR}/vmsg/${_h}")

@@ -24,6 +24,7 @@ namespace vmsgtool {
 namespace {
 
 const char kMainHelp[] = R"(Usage: vmsg [--verbose] COMMAND [OPTIONS] [ARGUMENTS]
+       vmsg --help | --version
 
 Looks into message blocks and crafts them.
 
@@ -415,6 +416,11 @@ int runCommandLine(int argc, char** argv)
         const std::string arg = argv[next];
         if (arg == "--help" || arg == "-h") {
             std::cout << kMainHelp;
+            return kExitOk;
+        }
+        if (arg == "--version") {
+            // VMSG_VERSION is the project's version, set by the build.
+            std::cout << "vmsg " VMSG_VERSION "\n";
             return kExitOk;
         }
         if (arg != "--verbose")
