@@ -173,7 +173,7 @@ std::string structureLines(const Structure& structure)
 {
     const CarrowMessage& view = *structure.view;
     const vmsgtool::Dictionary& dict = structure.tool();
-    std::string out = "structured view of message " + vmsgtool::hexNumber(view.mId, 2) + ": " +
+    std::string out = "structured message " + vmsgtool::hexNumber(view.mId, 2) + ": " +
                       plural(view.mTags.size(), "plain tag") + ", " + plural(view.mObjects.size(), "object") + "\n";
     for (const VTag* tag : view.mTags)
         out += tagLines(*tag, dict, "  ");

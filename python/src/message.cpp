@@ -108,7 +108,9 @@ std::string describe(Message& message)
     return text;
 }
 
-// Appends one tag of the type @p type from a Python value.
+// Appends one tag of the type @p type from a Python value. The value is
+// checked before the builder is touched, so that a refused tag leaves the
+// message as it was (its origin included).
 void addTag(Message& message, unsigned char tagId, const vmsg::TypeInfo& type, py::handle value,
             const std::string& where)
 {
@@ -119,18 +121,31 @@ void addTag(Message& message, unsigned char tagId, const vmsg::TypeInfo& type, p
             valueError(valueWhere, "a null tag takes no value (None), found " + shown(value));
         message.builder().null(tagId);
         return;
-    case VTag::TagUInt8:
-        message.builder().u8(tagId, static_cast<std::uint8_t>(unsignedArgument(value, 0, 0xFF, valueWhere)));
+    case VTag::TagUInt8: {
+        const auto number = static_cast<std::uint8_t>(unsignedArgument(value, 0, 0xFF, valueWhere));
+        message.builder().u8(tagId, number);
         return;
-    case VTag::TagUInt16:
-        message.builder().u16(tagId, static_cast<std::uint16_t>(unsignedArgument(value, 0, 0xFFFF, valueWhere)));
+    }
+    case VTag::TagUInt16: {
+        const auto number = static_cast<std::uint16_t>(unsignedArgument(value, 0, 0xFFFF, valueWhere));
+        message.builder().u16(tagId, number);
         return;
-    case VTag::TagUInt32:
-        message.builder().u32(tagId,
-                              static_cast<std::uint32_t>(unsignedArgument(value, 0, 0xFFFFFFFFul, valueWhere)));
+    }
+    case VTag::TagUInt32: {
+        const auto number = static_cast<std::uint32_t>(unsignedArgument(value, 0, 0xFFFFFFFFul, valueWhere));
+        message.builder().u32(tagId, number);
         return;
-    case VTag::TagFloat: message.builder().f32(tagId, floatArgument(value, valueWhere)); return;
-    case VTag::TagString: message.builder().text(tagId, textArgument(value, valueWhere)); return;
+    }
+    case VTag::TagFloat: {
+        const float number = floatArgument(value, valueWhere);
+        message.builder().f32(tagId, number);
+        return;
+    }
+    case VTag::TagString: {
+        const std::string text = textArgument(value, valueWhere);
+        message.builder().text(tagId, text);
+        return;
+    }
     case VTag::TagBytes: {
         const Bytes bytes(value, valueWhere);
         if (bytes.size() > vmsg::kMaxPayload)
@@ -322,7 +337,8 @@ void defineBuilders(Class& cls)
         "null",
         [](py::object self, py::handle tagId) {
             Message& message = self.cast<Message&>();
-            message.builder().null(byteArgument(tagId, "Message.null(): tag_id"));
+            const unsigned char id = byteArgument(tagId, "Message.null(): tag_id");
+            message.builder().null(id);
             return self;
         },
         py::arg("tag_id"), "Appends a null tag; returns the message.");
