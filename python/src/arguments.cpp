@@ -53,8 +53,10 @@ std::string shown(py::handle value)
         text = "<" + typeName(value) + " object>";
     Py_XDECREF(repr);
     PyErr_Clear();
-    if (text.size() > kShownLength)
-        text = text.substr(0, kShownLength - 3) + "...";
+    if (text.size() > kShownLength) {
+        text.resize(kShownLength - 3);
+        text += "...";
+    }
     return text;
 }
 

@@ -220,7 +220,7 @@ void defineStructure(py::module_& module)
             "The tags before the first meta tag, a list of vmsg.Tag.")
         .def_property_readonly(
             "objects",
-            [](py::object self) {
+            [](const py::object& self) {
                 py::list out;
                 for (const CarrowObject* object : self.cast<Structure&>().view->mObjects)
                     out.append(py::cast(StructuredObject{self, object}));

@@ -396,7 +396,7 @@ void defineAccess(py::class_<Message>& cls)
     cls.def("__contains__", [](Message& m, py::handle key) { return findTag(m, key, "in Message: tag_id") != nullptr; });
     cls.def(
         "get",
-        [](Message& m, py::handle key, py::object fallback) {
+        [](Message& m, py::handle key, const py::object& fallback) {
             const VTag* tag = findTag(m, key, "Message.get(): tag_id");
             return tag ? tagValue(*tag) : fallback;
         },

@@ -32,6 +32,25 @@ foreach(_vmsg_py_test IN LISTS _vmsg_py_tests)
         ENVIRONMENT "${_vmsg_py_env}" LABELS python TIMEOUT 300)
 endforeach()
 
+# The module as installed by packaging.install (tests/packaging.cmake) into
+# a prefix of the build tree, found there with the library beside it.
+if(NOT IS_ABSOLUTE "${VMSG_PYTHON_INSTALL_DIR}")
+    set(_vmsg_py_prefix "${PROJECT_BINARY_DIR}/tests/packaging/prefix")
+    add_test(NAME python.installed
+        COMMAND ${Python3_EXECUTABLE} -c
+            "import vmsg; assert vmsg.__file__.startswith('${_vmsg_py_prefix}/'), vmsg.__file__; \
+assert vmsg.decode(vmsg.Message(0x21).u8(5, 7).encode()).tags == [(5, 'u8', 7)]; print(vmsg.__file__)")
+    set(_vmsg_py_installed_env "${_vmsg_py_env}")
+    list(FILTER _vmsg_py_installed_env EXCLUDE REGEX "^PYTHONPATH=")
+    list(APPEND _vmsg_py_installed_env "PYTHONPATH=${_vmsg_py_prefix}/${VMSG_PYTHON_INSTALL_DIR}"
+        "LD_LIBRARY_PATH=${_vmsg_py_prefix}/${CMAKE_INSTALL_LIBDIR}")
+    # (Run in the prefix: python -c looks in its working directory first.)
+    set_tests_properties(python.installed PROPERTIES WORKING_DIRECTORY "${_vmsg_py_prefix}"
+        ENVIRONMENT "${_vmsg_py_installed_env}" FIXTURES_REQUIRED vmsg_installed LABELS "python;packaging")
+    unset(_vmsg_py_prefix)
+    unset(_vmsg_py_installed_env)
+endif()
+
 # The UDP examples of examples/python against the C++ ones, with the
 # script that runs the C++ pairs. The scripts run through small wrappers
 # that give them this tree's module and interpreter.
