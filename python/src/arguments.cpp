@@ -18,6 +18,16 @@ constexpr double kFloatOverflow = 0x1.ffffffp127;
 
 } // namespace
 
+std::string Where::text() const
+{
+    std::string out = mCall;
+    if (mList)
+        out += std::string(": ") + mList + "[" + std::to_string(mIndex) + "]";
+    if (mArgument)
+        out += std::string(": ") + mArgument;
+    return out;
+}
+
 std::string utf8(py::handle text)
 {
     const py::object encoded =
@@ -60,22 +70,22 @@ std::string shown(py::handle value)
     return text;
 }
 
-void typeError(const std::string& where, const std::string& expected, py::handle found)
+void typeError(const Where& where, const std::string& expected, py::handle found)
 {
-    throw py::type_error(where + ": expected " + expected + ", found " + typeName(found));
+    throw py::type_error(where.text() + ": expected " + expected + ", found " + typeName(found));
 }
 
-void valueError(const std::string& where, const std::string& what)
+void valueError(const Where& where, const std::string& what)
 {
-    throw py::value_error(where + ": " + what);
+    throw py::value_error(where.text() + ": " + what);
 }
 
-unsigned long unsignedArgument(py::handle value, unsigned long min, unsigned long max, const std::string& where)
+unsigned long unsignedArgument(py::handle value, unsigned long min, unsigned long max, const Where& where)
 {
-    const std::string range = "an int from " + std::to_string(min) + " to " + std::to_string(max);
+    const auto range = [&] { return "an int from " + std::to_string(min) + " to " + std::to_string(max); };
     // Floats have no __index__: 7.0 is refused rather than guessed at.
     if (!PyIndex_Check(value.ptr()))
-        typeError(where, range, value);
+        typeError(where, range(), value);
     const py::object number = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
     if (!number)
         throw py::error_already_set();
@@ -85,16 +95,16 @@ unsigned long unsignedArgument(py::handle value, unsigned long min, unsigned lon
         throw py::error_already_set();
     if (overflow != 0 || wide < 0 || static_cast<unsigned long long>(wide) < min ||
         static_cast<unsigned long long>(wide) > max)
-        valueError(where, "expected " + range + ", found " + shown(value));
+        valueError(where, "expected " + range() + ", found " + shown(value));
     return static_cast<unsigned long>(wide);
 }
 
-unsigned char byteArgument(py::handle value, const std::string& where)
+unsigned char byteArgument(py::handle value, const Where& where)
 {
     return static_cast<unsigned char>(unsignedArgument(value, 0, 255, where));
 }
 
-float floatArgument(py::handle value, const std::string& where)
+float floatArgument(py::handle value, const Where& where)
 {
     if (!PyFloat_Check(value.ptr()) && !PyIndex_Check(value.ptr()))
         typeError(where, "a float", value);
@@ -113,7 +123,7 @@ float floatArgument(py::handle value, const std::string& where)
     return static_cast<float>(wide);
 }
 
-std::string textArgument(py::handle value, const std::string& where)
+std::string textArgument(py::handle value, const Where& where)
 {
     std::string text;
     if (PyUnicode_Check(value.ptr())) {
@@ -138,14 +148,14 @@ std::string textArgument(py::handle value, const std::string& where)
     return text;
 }
 
-Bytes::Bytes(py::handle value, const std::string& where) : mObject(value), mView{}
+Bytes::Bytes(py::handle value, const Where& where) : mObject(value), mView{}
 {
-    const std::string expected = "bytes, bytearray or memoryview";
+    constexpr const char* expected = "bytes, bytearray or memoryview";
     if (PyUnicode_Check(value.ptr()) || !PyObject_CheckBuffer(value.ptr()))
         typeError(where, expected, value);
     if (PyObject_GetBuffer(value.ptr(), &mView, PyBUF_SIMPLE) != 0) {
         PyErr_Clear();
-        typeError(where, "contiguous " + expected, value);
+        typeError(where, std::string("contiguous ") + expected, value);
     }
 }
 

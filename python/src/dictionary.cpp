@@ -279,7 +279,7 @@ Dictionary::Dictionary(std::unique_ptr<vmsgtool::Dictionary> dict, std::string s
 {
 }
 
-Dictionary& dictionaryArgument(py::handle value, const std::string& where)
+Dictionary& dictionaryArgument(py::handle value, const Where& where)
 {
     if (!py::isinstance<Dictionary>(value))
         typeError(where, "a vmsg.Dictionary", value);

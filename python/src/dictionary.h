@@ -5,6 +5,8 @@
 #ifndef VMSG_PYTHON_DICTIONARY_H
 #define VMSG_PYTHON_DICTIONARY_H
 
+#include "arguments.h"
+
 #include <pybind11/pybind11.h>
 
 #include <Dictionary.h>
@@ -41,7 +43,7 @@ private:
 
 /// The Dictionary behind @p value.
 /// @throws TypeError naming @p where when it is not a vmsg.Dictionary.
-Dictionary& dictionaryArgument(py::handle value, const std::string& where);
+Dictionary& dictionaryArgument(py::handle value, const Where& where);
 
 /// Adds vmsg.Dictionary, vmsg.Structure, vmsg.StructuredObject,
 /// missing_tags and structure to @p module.

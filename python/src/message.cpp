@@ -46,7 +46,7 @@ std::size_t payloadOf(const VMsg& msg)
     return payload;
 }
 
-[[noreturn]] void tooLarge(const VMsg& msg, const std::string& where)
+[[noreturn]] void tooLarge(const VMsg& msg, const Where& where)
 {
     valueError(where, "message " + hex2(msg.mId) + ": the tags need " + std::to_string(payloadOf(msg)) +
                           " payload bytes; a block carries at most " + std::to_string(VMSG_MAX_PAYLOAD) +
@@ -112,9 +112,9 @@ std::string describe(Message& message)
 // checked before the builder is touched, so that a refused tag leaves the
 // message as it was (its origin included).
 void addTag(Message& message, unsigned char tagId, const vmsg::TypeInfo& type, py::handle value,
-            const std::string& where)
+            const Where& where)
 {
-    const std::string valueWhere = where + ": value";
+    const Where valueWhere = where.with("value");
     switch (type.code) {
     case VTag::TagNull:
         if (!value.is_none())
@@ -159,7 +159,7 @@ void addTag(Message& message, unsigned char tagId, const vmsg::TypeInfo& type, p
 
 // Appends the tag of one item of Message(tags=...): (tag_id, type, value),
 // or (tag_id, type) for a null tag.
-void addItem(Message& message, py::handle item, const std::string& where)
+void addItem(Message& message, py::handle item, const Where& where)
 {
     if (!PyTuple_Check(item.ptr()) && !PyList_Check(item.ptr()))
         typeError(where, "a tuple (tag_id, type, value)", item);
@@ -167,8 +167,8 @@ void addItem(Message& message, py::handle item, const std::string& where)
     const std::size_t size = fields.size();
     if (size != 2 && size != 3)
         valueError(where, "expected (tag_id, type, value) or (tag_id, \"null\"), found " + shown(item));
-    const unsigned char tagId = byteArgument(fields[0], where + ": tag_id");
-    const vmsg::TypeInfo& type = typeArgument(fields[1], where + ": type");
+    const unsigned char tagId = byteArgument(fields[0], where.with("tag_id"));
+    const vmsg::TypeInfo& type = typeArgument(fields[1], where.with("type"));
     if (size == 2 && type.code != VTag::TagNull)
         valueError(where, std::string("a ") + type.name + " tag needs a value: (tag_id, \"" + type.name +
                               "\", value); only a null tag may leave it out");
@@ -216,7 +216,7 @@ std::unique_ptr<Message> makeMessage(py::handle id, py::handle flags, py::handle
         typeError("Message(): tags", "an iterable of (tag_id, type, value) items", tags);
     std::size_t index = 0;
     for (py::handle item : tags)
-        addItem(*message, item, "Message(): tags[" + std::to_string(index++) + "]");
+        addItem(*message, item, Where("Message()", "tags", index++));
     return message;
 }
 
@@ -229,7 +229,7 @@ py::object decode(py::handle data)
     return messageObject(std::move(msg), originOf(bytes.data(), bytes.size(), bytes.keep()));
 }
 
-int frameArgument(py::handle frame, const std::string& where)
+int frameArgument(py::handle frame, const Where& where)
 {
     return static_cast<int>(unsignedArgument(frame, 1, 65535, where));
 }
@@ -251,7 +251,7 @@ py::list segmentsOf(Message& message, py::handle frame)
     return out;
 }
 
-vmsgtool::Block toolBlock(const Bytes& bytes, const std::string& where, const std::string& name)
+vmsgtool::Block toolBlock(const Bytes& bytes, const Where& where, const std::string& name)
 {
     if (bytes.size() > kMaxParsed)
         valueError(where, "block of " + std::to_string(bytes.size()) + " bytes; the parser takes at most " +
@@ -288,7 +288,7 @@ py::list join(py::handle segments)
         typeError("join(): segments", "an iterable of blocks (bytes)", segments);
     std::vector<vmsgtool::Block> blocks;
     for (py::handle item : segments) {
-        const std::string where = "join(): segments[" + std::to_string(blocks.size()) + "]";
+        const Where where("join()", "segments", blocks.size());
         const Bytes bytes(item, where);
         blocks.push_back(toolBlock(bytes, where, "segment " + std::to_string(blocks.size() + 1)));
     }
@@ -325,11 +325,10 @@ void defineStop(py::module_& module)
 template <typename Class>
 void defineBuilders(Class& cls)
 {
-    const auto tagged = [](const char* name, unsigned char code) {
-        return [name, code](py::object self, py::handle tagId, py::handle value) {
+    const auto tagged = [](const char* call, unsigned char code) {
+        return [call, code](py::object self, py::handle tagId, py::handle value) {
             Message& message = self.cast<Message&>();
-            const std::string where = std::string("Message.") + name + "()";
-            addTag(message, byteArgument(tagId, where + ": tag_id"), *vmsg::typeInfo(code), value, where);
+            addTag(message, byteArgument(tagId, Where(call, "tag_id")), *vmsg::typeInfo(code), value, Where(call));
             return self;
         };
     };
@@ -342,18 +341,18 @@ void defineBuilders(Class& cls)
             return self;
         },
         py::arg("tag_id"), "Appends a null tag; returns the message.");
-    cls.def("u8", tagged("u8", VTag::TagUInt8), py::arg("tag_id"), py::arg("value"),
+    cls.def("u8", tagged("Message.u8()", VTag::TagUInt8), py::arg("tag_id"), py::arg("value"),
             "Appends a u8 tag (0 to 255); returns the message.");
-    cls.def("u16", tagged("u16", VTag::TagUInt16), py::arg("tag_id"), py::arg("value"),
+    cls.def("u16", tagged("Message.u16()", VTag::TagUInt16), py::arg("tag_id"), py::arg("value"),
             "Appends a u16 tag (0 to 65535); returns the message.");
-    cls.def("u32", tagged("u32", VTag::TagUInt32), py::arg("tag_id"), py::arg("value"),
+    cls.def("u32", tagged("Message.u32()", VTag::TagUInt32), py::arg("tag_id"), py::arg("value"),
             "Appends a u32 tag (0 to 4294967295); returns the message.");
-    cls.def("f32", tagged("f32", VTag::TagFloat), py::arg("tag_id"), py::arg("value"),
+    cls.def("f32", tagged("Message.f32()", VTag::TagFloat), py::arg("tag_id"), py::arg("value"),
             "Appends an f32 tag (type code 6), the value rounded to single precision; returns the message.");
-    cls.def("text", tagged("text", VTag::TagString), py::arg("tag_id"), py::arg("value"),
+    cls.def("text", tagged("Message.text()", VTag::TagString), py::arg("tag_id"), py::arg("value"),
             "Appends a str tag: a str (written in UTF-8) or bytes, at most 1017 bytes and no NUL; returns the "
             "message.");
-    cls.def("bytes", tagged("bytes", VTag::TagBytes), py::arg("tag_id"), py::arg("value"),
+    cls.def("bytes", tagged("Message.bytes()", VTag::TagBytes), py::arg("tag_id"), py::arg("value"),
             "Appends a bytes tag of at most 1018 bytes; returns the message.");
     cls.def(
         "add",
@@ -547,7 +546,7 @@ std::unique_ptr<VMsg> cloneMessage(const VMsg& msg)
     return copy;
 }
 
-Message& messageArgument(py::handle value, const std::string& where)
+Message& messageArgument(py::handle value, const Where& where)
 {
     if (!py::isinstance<Message>(value))
         typeError(where, "a vmsg.Message", value);

@@ -4,6 +4,8 @@
 #ifndef VMSG_PYTHON_MESSAGE_H
 #define VMSG_PYTHON_MESSAGE_H
 
+#include "arguments.h"
+
 #include <pybind11/pybind11.h>
 
 #include <vmsg.hpp>
@@ -74,7 +76,7 @@ std::unique_ptr<VMsg> cloneMessage(const VMsg& msg);
 
 /// The Message behind @p value.
 /// @throws TypeError naming @p where when it is not a vmsg.Message.
-Message& messageArgument(py::handle value, const std::string& where);
+Message& messageArgument(py::handle value, const Where& where);
 
 /// The Python value of a message made by the library.
 py::object messageObject(std::unique_ptr<VMsg> msg, std::optional<Origin> origin);

@@ -104,7 +104,7 @@ py::object tagObject(const VTag& tag)
     return makeNamedTuple(gTagType, {py::int_(tag.mId), typeNameOf(tag.mType), tagValue(tag)});
 }
 
-const vmsg::TypeInfo& typeArgument(py::handle type, const std::string& where)
+const vmsg::TypeInfo& typeArgument(py::handle type, const Where& where)
 {
     const vmsg::TypeInfo* info = nullptr;
     if (PyUnicode_Check(type.ptr())) {

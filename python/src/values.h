@@ -6,6 +6,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "arguments.h"
+
 #include <VWire.h>
 
 #include <initializer_list>
@@ -42,7 +44,7 @@ py::str typeNameOf(unsigned code);
 
 /// The type an item names: a short name ("u8") or a type code (4).
 /// @throws TypeError, or ValueError for an unknown name or code.
-const vmsg::TypeInfo& typeArgument(py::handle type, const std::string& where);
+const vmsg::TypeInfo& typeArgument(py::handle type, const Where& where);
 
 } // namespace vmsgpy
 
