@@ -32,6 +32,12 @@ foreach(_vmsg_py_test IN LISTS _vmsg_py_tests)
         ENVIRONMENT "${_vmsg_py_env}" LABELS python TIMEOUT 300)
 endforeach()
 
+# README.md's session, run as a doctest from the root (it loads
+# examples/dictionary.json).
+add_test(NAME python.readme_session COMMAND ${Python3_EXECUTABLE} -m doctest README.md
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+set_tests_properties(python.readme_session PROPERTIES ENVIRONMENT "${_vmsg_py_env}" LABELS python)
+
 # The module as installed by packaging.install (tests/packaging.cmake) into
 # a prefix of the build tree, found there with the library beside it.
 if(NOT IS_ABSOLUTE "${VMSG_PYTHON_INSTALL_DIR}")
