@@ -36,23 +36,6 @@ std::string tagLabel(unsigned char id, const Dictionary* dict)
     return "tag " + std::to_string(id) + (tag ? " (" + tag->name + ")" : "");
 }
 
-std::string errorText(const VError& error, const Dictionary* dict)
-{
-    const unsigned char first = error.mData && error.mLength ? error.mData[0] : 0;
-    switch (error.mCode) {
-    case ErrUnknownMessage: return "message id " + hexNumber(first, 2) + " is not in the dictionary";
-    case ErrMissingTag: return "required " + tagLabel(first, dict) + " is missing";
-    case ErrBufferTooSmall:
-        return "needs a buffer of " + std::to_string(vmsg::errorDetail(error).value_or(0)) + " bytes";
-    case ErrLengthMismatch: return "the written size differs from the message length";
-    case ErrParseFailed: return "the block yields no message";
-    case ErrNullArgument: return "a required argument was null";
-    case ErrTagCountMismatch:
-        return "copies minus tag count is " + std::to_string(vmsg::errorDetail(error).value_or(0));
-    default: return "error code " + std::to_string(error.mCode);
-    }
-}
-
 Json errorJson(const VError& error, const Dictionary* dict)
 {
     return {{"code", error.mCode},
@@ -233,6 +216,23 @@ bool addDictionaryChecks(Json& report, const Block& block, VMsg& msg, const Dict
 }
 
 } // namespace
+
+std::string errorText(const VError& error, const Dictionary* dict)
+{
+    const unsigned char first = error.mData && error.mLength ? error.mData[0] : 0;
+    switch (error.mCode) {
+    case ErrUnknownMessage: return "message id " + hexNumber(first, 2) + " is not in the dictionary";
+    case ErrMissingTag: return "required " + tagLabel(first, dict) + " is missing";
+    case ErrBufferTooSmall:
+        return "needs a buffer of " + std::to_string(vmsg::errorDetail(error).value_or(0)) + " bytes";
+    case ErrLengthMismatch: return "the written size differs from the message length";
+    case ErrParseFailed: return "the block yields no message";
+    case ErrNullArgument: return "a required argument was null";
+    case ErrTagCountMismatch:
+        return "copies minus tag count is " + std::to_string(vmsg::errorDetail(error).value_or(0));
+    default: return "error code " + std::to_string(error.mCode);
+    }
+}
 
 Json describeTag(const VTag& tag, const Dictionary* dict)
 {

@@ -28,8 +28,19 @@ Json decodeBlock(const Block& block, std::size_t number, const Dictionary* dict)
 /// and value; numbers also in hex, floats also as exact text and bits.
 Json describeTag(const VTag& tag, const Dictionary* dict);
 
+/// The words for an error record, as the report gives them: "message id
+/// 0x7f is not in the dictionary", "required tag 1 (device) is missing", ...
+/// @param dict names the tags of ErrMissingTag; may be null.
+std::string errorText(const VError& error, const Dictionary* dict);
+
 /// The report of decodeBlock as indented text lines.
 std::string renderText(const Json& report);
+
+/// One tag as the structured view shows it, "tag 33 reading f32 21.5 (bits
+/// 0x41ac0000)"; long raw bytes continue on further lines, aligned under
+/// the value. Every line starts with @p indent and ends with a newline.
+/// @param tag the members of describeTag.
+std::string renderTag(const Json& tag, const std::string& indent);
 
 /// A JSON document as text; bytes of a text value that are not UTF-8 are
 /// shown as U+FFFD.

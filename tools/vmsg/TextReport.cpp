@@ -52,19 +52,6 @@ std::vector<std::string> valueLines(const Json& tag)
     return {"?"};
 }
 
-// "tag 33 reading f32 21.5 (bits 0x41ac0000)", for the structured view.
-void appendTagLine(std::string& out, const Json& tag, const std::string& indent)
-{
-    std::string head = "tag " + std::to_string(tag["id"].get<unsigned>());
-    if (tag.contains("name"))
-        head += " " + tag["name"].get<std::string>();
-    head += " " + tag["type"].get<std::string>() + " ";
-    const std::vector<std::string> lines = valueLines(tag);
-    out += indent + head + lines.front() + "\n";
-    for (std::size_t i = 1; i < lines.size(); ++i)
-        out += indent + std::string(head.size(), ' ') + lines[i] + "\n";
-}
-
 std::string messageLine(const Json& msg)
 {
     const auto flags = msg["flags"].get<unsigned>();
@@ -173,20 +160,33 @@ std::string dictionaryLines(const Json& report)
     out += "  structured view: " + plural(view["tags"].size(), "plain tag") + ", " +
            plural(view["objects"].size(), "object") + "\n";
     for (const Json& tag : view["tags"])
-        appendTagLine(out, tag, "    ");
+        out += renderTag(tag, "    ");
     for (const Json& object : view["objects"]) {
         out += "    object " + object.value("object", std::to_string(object["id"].get<unsigned>())) + ", opened by ";
         if (object["meta"].is_null())
             out += "no meta tag\n";
         else
-            appendTagLine(out, object["meta"], "");
+            out += renderTag(object["meta"], "");
         for (const Json& tag : object["tags"])
-            appendTagLine(out, tag, "      ");
+            out += renderTag(tag, "      ");
     }
     return out;
 }
 
 } // namespace
+
+std::string renderTag(const Json& tag, const std::string& indent)
+{
+    std::string head = "tag " + std::to_string(tag["id"].get<unsigned>());
+    if (tag.contains("name"))
+        head += " " + tag["name"].get<std::string>();
+    head += " " + tag["type"].get<std::string>() + " ";
+    const std::vector<std::string> lines = valueLines(tag);
+    std::string out = indent + head + lines.front() + "\n";
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        out += indent + std::string(head.size(), ' ') + lines[i] + "\n";
+    return out;
+}
 
 std::string renderText(const Json& report)
 {

@@ -1,0 +1,132 @@
+#include "endpoint.h"
+
+#include "arguments.h"
+#include "dictionary.h"
+#include "errors.h"
+#include "message.h"
+
+#include <deque>
+#include <limits>
+#include <vector>
+
+namespace vmsgpy {
+
+namespace {
+
+class Endpoint {
+public:
+    explicit Endpoint(py::handle dictionary)
+        : mDictionaryObject(py::reinterpret_borrow<py::object>(dictionary)),
+          mDictionary(dictionaryArgument(dictionary, "Endpoint(): dictionary")), mEndpoint(mDictionary.def())
+    {
+    }
+
+    // The endpoint takes over what it queues, so it gets a copy: the
+    // caller's message stays as it is, sent or refused.
+    void send(py::handle message)
+    {
+        std::unique_ptr<VMsg> copy = cloneMessage(messageArgument(message, "Endpoint.send(): message").msg());
+        raiseIfAny(mEndpoint.send(copy), &mDictionary.tool());
+    }
+
+    bool ready() const { return mEndpoint.ready(); }
+
+    py::bytes bytesOut(py::handle capacity)
+    {
+        // Room beyond 65535 bytes is not used by the library.
+        const unsigned long wanted = unsignedArgument(capacity, 0, std::numeric_limits<long>::max(),
+                                                      "Endpoint.bytes_out(): capacity");
+        const std::size_t room = wanted < kMaxRoom ? wanted : kMaxRoom;
+        unsigned char small[VMSG_MAX_BLOCK];
+        std::vector<unsigned char> large(room > sizeof small ? room : 0);
+        unsigned char* out = large.empty() ? small : large.data();
+        std::size_t length = 0;
+        raiseIfAny(mEndpoint.bytesOut(out, room, length), &mDictionary.tool());
+        return py::bytes(reinterpret_cast<const char*>(out), length);
+    }
+
+    void bytesIn(py::handle data)
+    {
+        const Bytes bytes(data, "Endpoint.bytes_in(): data");
+        raiseIfAny(mEndpoint.bytesIn(bytes.data(), bytes.size()), &mDictionary.tool(), parseFailure(bytes.size()));
+        // The queue is fed by bytesIn alone, so the received messages and
+        // their origins stay in step.
+        mReceived.push_back(originOf(bytes.data(), bytes.size(), bytes.keep()));
+    }
+
+    py::object getMessage()
+    {
+        std::unique_ptr<VMsg> msg = mEndpoint.receive();
+        if (!msg)
+            return py::none();
+        std::optional<Origin> origin;
+        if (!mReceived.empty()) {
+            origin = std::move(mReceived.front());
+            mReceived.pop_front();
+        }
+        return messageObject(std::move(msg), std::move(origin));
+    }
+
+    void check(py::handle message) const
+    {
+        const VMsg& msg = messageArgument(message, "Endpoint.check(): message").msg();
+        raiseIfAny(mEndpoint.check(msg), &mDictionary.tool());
+        const std::vector<unsigned char> missing = vmsg::missingTags(*mEndpoint.definition(msg.mId), msg);
+        if (missing.empty())
+            return;
+        // The records the classic checkMessageTags gives for these ids.
+        std::vector<std::unique_ptr<VError>> owned;
+        std::vector<const VError*> records;
+        for (unsigned char id : missing) {
+            owned.push_back(std::make_unique<VError>(ErrMissingTag, &id, 1));
+            records.push_back(owned.back().get());
+        }
+        raiseErrors(records, &mDictionary.tool());
+    }
+
+    const py::object& dictionary() const { return mDictionaryObject; }
+    const Dictionary& dictionaryEntries() const { return mDictionary; }
+
+private:
+    static constexpr std::size_t kMaxRoom = std::numeric_limits<unsigned short>::max();
+
+    py::object mDictionaryObject; // keeps the records alive
+    const Dictionary& mDictionary;
+    vmsg::Endpoint mEndpoint;
+    std::deque<Origin> mReceived;
+};
+
+} // namespace
+
+void defineEndpoint(py::module_& module)
+{
+    py::class_<Endpoint>(module, "Endpoint",
+                         "The library's protocol endpoint on a dictionary: messages are checked and queued to go "
+                         "out (send, bytes_out) and come in (bytes_in, get_message). Refusals raise the "
+                         "ProtocolError subclass of their code.")
+        .def(py::init<py::handle>(), py::arg("dictionary"))
+        .def("send", &Endpoint::send, py::arg("message"),
+             "Checks the message's id and queues a copy of it for bytes_out. UnknownMessage for an id the "
+             "dictionary does not define.")
+        .def("ready", &Endpoint::ready, "Whether a message waits for bytes_out.")
+        .def("bytes_out", &Endpoint::bytesOut, py::arg("capacity") = VMSG_MAX_BLOCK,
+             "The oldest queued message written for the wire, in at most capacity bytes; b'' when none is "
+             "queued. BufferTooSmall (detail: the bytes needed; the message stays queued) or LengthMismatch (the "
+             "message cannot be written whole, over 1022 payload bytes, and is gone).")
+        .def("bytes_in", &Endpoint::bytesIn, py::arg("data"),
+             "Parses a received block, checks its id and queues the message for get_message. ParseFailed for "
+             "fewer than 2 bytes or more than 65535, UnknownMessage for an id the dictionary does not define. A "
+             "block damaged after its header is taken with the tags before the damage, as the library does; the "
+             "message's stop says so.")
+        .def("get_message", &Endpoint::getMessage,
+             "The oldest received message (vmsg.Message, with stop and stop_offset of its block), or None.")
+        .def("check", &Endpoint::check, py::arg("message"),
+             "Checks the message as bytes_in does (UnknownMessage), then its required tags: MissingTag with a "
+             "record per missing tag.")
+        .def_property_readonly("dictionary", &Endpoint::dictionary, "The vmsg.Dictionary.")
+        .def("__repr__", [](const Endpoint& e) {
+            return textOf("<vmsg.Endpoint on " + e.dictionaryEntries().source() + ">");
+        });
+}
+
+} // namespace vmsgpy

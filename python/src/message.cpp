@@ -1,0 +1,610 @@
+#include "message.h"
+
+#include "arguments.h"
+#include "dictionary.h"
+#include "errors.h"
+#include "values.h"
+
+#include <Blocks.h>
+#include <Decode.h>
+#include <Errors.h>
+#include <Segments.h>
+#include <Text.h>
+
+#include <array>
+#include <cctype>
+#include <cstring>
+#include <iterator>
+
+namespace vmsgpy {
+
+namespace {
+
+// The members of vmsg.Stop, by the value of vmsg::Stop; kept for the life
+// of the interpreter.
+constexpr int kStopCount = static_cast<int>(vmsg::Stop::ShortFixedValue) + 1;
+std::array<PyObject*, kStopCount> gStops{};
+
+// Tags shown by the repr of a message too large for one block.
+constexpr std::size_t kShownTags = 20;
+
+// A message as large as the parser reads: its length is 16-bit.
+constexpr std::size_t kMaxParsed = 65535;
+
+std::string hex2(unsigned value)
+{
+    return vmsgtool::hexNumber(value, 2);
+}
+
+// The payload the tags need, counted wide: the message's own count stops
+// at 65535.
+std::size_t payloadOf(const VMsg& msg)
+{
+    std::size_t payload = 0;
+    for (const VTag& tag : vmsg::tags(msg))
+        payload += vmsg::kTagHeaderSize + tag.mLength;
+    return payload;
+}
+
+[[noreturn]] void tooLarge(const VMsg& msg, const Where& where)
+{
+    valueError(where, "message " + hex2(msg.mId) + ": the tags need " + std::to_string(payloadOf(msg)) +
+                          " payload bytes; a block carries at most " + std::to_string(VMSG_MAX_PAYLOAD) +
+                          " (segment() splits the message into blocks)");
+}
+
+py::bytes blockBytes(const unsigned char* data, std::size_t size)
+{
+    return py::bytes(reinterpret_cast<const char*>(data), size);
+}
+
+std::optional<py::bytes> writeBlock(VMsg& msg)
+{
+    unsigned char block[VMSG_MAX_BLOCK];
+    const unsigned short written = msg.getMsg(block, sizeof block);
+    if (written == 0)
+        return std::nullopt;
+    return blockBytes(block, written);
+}
+
+py::bytes encode(Message& message)
+{
+    VMsg& msg = message.msg();
+    std::optional<py::bytes> block = writeBlock(msg);
+    if (!block)
+        tooLarge(msg, "Message.encode()");
+    return *block;
+}
+
+// The block a message stands for: the one it was parsed from, or its
+// encoding; none for a message too large for one block.
+std::optional<py::bytes> blockOf(Message& message)
+{
+    if (message.origin())
+        return message.origin()->block;
+    return writeBlock(message.msg());
+}
+
+std::string describe(Message& message)
+{
+    if (std::optional<py::bytes> block = blockOf(message))
+        return reportText(*block, nullptr);
+    const VMsg& msg = message.msg();
+    std::string text = "message " + hex2(msg.mId) + ", flags " + hex2(msg.mFlags) + ", " +
+                       std::to_string(msg.mTagCount) + " tags, " + std::to_string(payloadOf(msg)) +
+                       " payload bytes: too large for one block";
+    std::size_t shown = 0, count = 0;
+    for (const VTag& tag : vmsg::tags(msg)) {
+        if (++count > kShownTags)
+            continue;
+        ++shown;
+        // The first line of each: long raw bytes would fill the screen.
+        const std::string lines = vmsgtool::renderTag(vmsgtool::describeTag(tag, nullptr), "  ");
+        const std::size_t end = lines.find('\n');
+        text += "\n" + lines.substr(0, end) + (end + 1 < lines.size() ? " ..." : "");
+    }
+    if (count > shown)
+        text += "\n  ... and " + std::to_string(count - shown) + " more tags";
+    return text;
+}
+
+// Appends one tag of the type @p type from a Python value. The value is
+// checked before the builder is touched, so that a refused tag leaves the
+// message as it was (its origin included).
+void addTag(Message& message, unsigned char tagId, const vmsg::TypeInfo& type, py::handle value,
+            const Where& where)
+{
+    const Where valueWhere = where.with("value");
+    switch (type.code) {
+    case VTag::TagNull:
+        if (!value.is_none())
+            valueError(valueWhere, "a null tag takes no value (None), found " + shown(value));
+        message.builder().null(tagId);
+        return;
+    case VTag::TagUInt8: {
+        const auto number = static_cast<std::uint8_t>(unsignedArgument(value, 0, 0xFF, valueWhere));
+        message.builder().u8(tagId, number);
+        return;
+    }
+    case VTag::TagUInt16: {
+        const auto number = static_cast<std::uint16_t>(unsignedArgument(value, 0, 0xFFFF, valueWhere));
+        message.builder().u16(tagId, number);
+        return;
+    }
+    case VTag::TagUInt32: {
+        const auto number = static_cast<std::uint32_t>(unsignedArgument(value, 0, 0xFFFFFFFFul, valueWhere));
+        message.builder().u32(tagId, number);
+        return;
+    }
+    case VTag::TagFloat: {
+        const float number = floatArgument(value, valueWhere);
+        message.builder().f32(tagId, number);
+        return;
+    }
+    case VTag::TagString: {
+        const std::string text = textArgument(value, valueWhere);
+        message.builder().text(tagId, text);
+        return;
+    }
+    case VTag::TagBytes: {
+        const Bytes bytes(value, valueWhere);
+        if (bytes.size() > vmsg::kMaxPayload)
+            valueError(valueWhere, std::to_string(bytes.size()) + " bytes; a bytes tag holds at most " +
+                                       std::to_string(vmsg::kMaxPayload));
+        message.builder().bytes(tagId, bytes.data(), bytes.size());
+        return;
+    }
+    }
+}
+
+// Appends the tag of one item of Message(tags=...): (tag_id, type, value),
+// or (tag_id, type) for a null tag.
+void addItem(Message& message, py::handle item, const Where& where)
+{
+    if (!PyTuple_Check(item.ptr()) && !PyList_Check(item.ptr()))
+        typeError(where, "a tuple (tag_id, type, value)", item);
+    const py::sequence fields = py::reinterpret_borrow<py::sequence>(item);
+    const std::size_t size = fields.size();
+    if (size != 2 && size != 3)
+        valueError(where, "expected (tag_id, type, value) or (tag_id, \"null\"), found " + shown(item));
+    const unsigned char tagId = byteArgument(fields[0], where.with("tag_id"));
+    const vmsg::TypeInfo& type = typeArgument(fields[1], where.with("type"));
+    if (size == 2 && type.code != VTag::TagNull)
+        valueError(where, std::string("a ") + type.name + " tag needs a value: (tag_id, \"" + type.name +
+                              "\", value); only a null tag may leave it out");
+    addTag(message, tagId, type, size == 3 ? py::object(fields[2]) : py::object(py::none()), where);
+}
+
+bool sameTags(const VMsg& a, const VMsg& b)
+{
+    const VTag* x = a.mFirstTag;
+    const VTag* y = b.mFirstTag;
+    for (; x && y; x = x->mNext, y = y->mNext) {
+        if (x->mId != y->mId || x->mType != y->mType || x->mLength != y->mLength)
+            return false;
+        if (x->mLength && std::memcmp(x->mData, y->mData, x->mLength) != 0)
+            return false;
+    }
+    return !x && !y;
+}
+
+// The tag id of a key of Message[...], get and values; none when the int
+// is no byte.
+std::optional<unsigned char> tagKey(py::handle key, const char* where)
+{
+    if (!PyIndex_Check(key.ptr()))
+        typeError(where, "a tag id (an int from 0 to 255)", key);
+    const long long value = PyLong_AsLongLong(py::reinterpret_steal<py::object>(PyNumber_Index(key.ptr())).ptr());
+    if (value == -1 && PyErr_Occurred())
+        PyErr_Clear(); // beyond 64 bits
+    else if (value >= 0 && value <= 255)
+        return static_cast<unsigned char>(value);
+    return std::nullopt;
+}
+
+const VTag* findTag(Message& message, py::handle key, const char* where)
+{
+    const std::optional<unsigned char> id = tagKey(key, where);
+    return id ? vmsg::findTag(message.msg(), *id) : nullptr;
+}
+
+// Message(id, flags=0, tags=())
+std::unique_ptr<Message> makeMessage(py::handle id, py::handle flags, py::handle tags)
+{
+    auto message = std::make_unique<Message>(byteArgument(id, "Message(): id"), byteArgument(flags, "Message(): flags"));
+    if (PyUnicode_Check(tags.ptr()) || PyObject_CheckBuffer(tags.ptr()) || !PyObject_HasAttrString(tags.ptr(), "__iter__"))
+        typeError("Message(): tags", "an iterable of (tag_id, type, value) items", tags);
+    std::size_t index = 0;
+    for (py::handle item : tags)
+        addItem(*message, item, Where("Message()", "tags", index++));
+    return message;
+}
+
+py::object decode(py::handle data)
+{
+    const Bytes bytes(data, "decode(): data");
+    if (const std::string why = parseFailure(bytes.size()); !why.empty())
+        raiseCode(ErrParseFailed, why);
+    std::unique_ptr<VMsg> msg(VMsg::parseMsg(bytes.data(), static_cast<unsigned short>(bytes.size())));
+    return messageObject(std::move(msg), originOf(bytes.data(), bytes.size(), bytes.keep()));
+}
+
+int frameArgument(py::handle frame, const Where& where)
+{
+    return static_cast<int>(unsignedArgument(frame, 1, 65535, where));
+}
+
+py::list segmentsOf(Message& message, py::handle frame)
+{
+    const int size = frameArgument(frame, "Message.segment(): frame");
+    // segmentMessage moves the tags into the segments: take apart a copy.
+    std::unique_ptr<VMsg> copy = cloneMessage(message.msg());
+    copy->segmentMessage(size);
+    py::list out;
+    copy->resetSegment();
+    while (VMsg* segment = copy->getNextSegment()) {
+        std::optional<py::bytes> block = writeBlock(*segment);
+        if (!block)
+            tooLarge(*segment, "Message.segment()");
+        out.append(*block);
+    }
+    return out;
+}
+
+vmsgtool::Block toolBlock(const Bytes& bytes, const Where& where, const std::string& name)
+{
+    if (bytes.size() > kMaxParsed)
+        valueError(where, "block of " + std::to_string(bytes.size()) + " bytes; the parser takes at most " +
+                              std::to_string(kMaxParsed));
+    return {{bytes.data(), bytes.data() + bytes.size()}, name};
+}
+
+py::list blockList(const std::vector<std::vector<unsigned char>>& blocks)
+{
+    py::list out;
+    for (const std::vector<unsigned char>& block : blocks)
+        out.append(blockBytes(block.data(), block.size()));
+    return out;
+}
+
+// segment(block, frame): `vmsg segment --frame N` on one block.
+py::list segmentBlock(py::handle block, py::handle frame)
+{
+    const Bytes bytes(block, "segment(): block");
+    const int size = frameArgument(frame, "segment(): frame");
+    const vmsgtool::Block input = toolBlock(bytes, "segment(): block", "block");
+    try {
+        return blockList(vmsgtool::segmentBlock(input, size));
+    } catch (const vmsgtool::BlockError& error) {
+        valueError("segment()", error.what());
+    }
+}
+
+// join(segments): `vmsg join` on the segments, in order.
+py::list join(py::handle segments)
+{
+    if (PyObject_CheckBuffer(segments.ptr()) || PyUnicode_Check(segments.ptr()) ||
+        !PyObject_HasAttrString(segments.ptr(), "__iter__"))
+        typeError("join(): segments", "an iterable of blocks (bytes)", segments);
+    std::vector<vmsgtool::Block> blocks;
+    for (py::handle item : segments) {
+        const Where where("join()", "segments", blocks.size());
+        const Bytes bytes(item, where);
+        blocks.push_back(toolBlock(bytes, where, "segment " + std::to_string(blocks.size() + 1)));
+    }
+    try {
+        return blockList(vmsgtool::joinBlocks(blocks));
+    } catch (const vmsgtool::BlockError& error) {
+        valueError("join()", error.what());
+    }
+}
+
+void defineStop(py::module_& module)
+{
+    py::list members;
+    for (int i = 0; i < kStopCount; ++i) {
+        // "short-tag-header" becomes SHORT_TAG_HEADER.
+        std::string name = vmsg::stopName(static_cast<vmsg::Stop>(i));
+        for (char& c : name)
+            c = c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        members.append(py::make_tuple(name, i));
+    }
+    py::object stop = py::module_::import("enum").attr("IntEnum")("Stop", members, py::arg("module") = "vmsg");
+    stop.attr("__doc__") = "Why the walk over a block ended (vmsg::Stop): END when every byte after the header "
+                           "was read as tags.";
+    // str() gives the library's short name, "unknown-type" (an IntEnum
+    // would give the number).
+    stop.attr("__str__") = py::cpp_function(
+        [](py::handle member) { return vmsg::stopName(static_cast<vmsg::Stop>(member.cast<int>())); },
+        py::is_method(stop));
+    module.attr("Stop") = stop;
+    for (int i = 0; i < kStopCount; ++i)
+        gStops[static_cast<std::size_t>(i)] = stop(i).release().ptr();
+}
+
+template <typename Class>
+void defineBuilders(Class& cls)
+{
+    const auto tagged = [](const char* call, unsigned char code) {
+        return [call, code](py::object self, py::handle tagId, py::handle value) {
+            Message& message = self.cast<Message&>();
+            addTag(message, byteArgument(tagId, Where(call, "tag_id")), *vmsg::typeInfo(code), value, Where(call));
+            return self;
+        };
+    };
+    cls.def(
+        "null",
+        [](py::object self, py::handle tagId) {
+            Message& message = self.cast<Message&>();
+            const unsigned char id = byteArgument(tagId, "Message.null(): tag_id");
+            message.builder().null(id);
+            return self;
+        },
+        py::arg("tag_id"), "Appends a null tag; returns the message.");
+    cls.def("u8", tagged("Message.u8()", VTag::TagUInt8), py::arg("tag_id"), py::arg("value"),
+            "Appends a u8 tag (0 to 255); returns the message.");
+    cls.def("u16", tagged("Message.u16()", VTag::TagUInt16), py::arg("tag_id"), py::arg("value"),
+            "Appends a u16 tag (0 to 65535); returns the message.");
+    cls.def("u32", tagged("Message.u32()", VTag::TagUInt32), py::arg("tag_id"), py::arg("value"),
+            "Appends a u32 tag (0 to 4294967295); returns the message.");
+    cls.def("f32", tagged("Message.f32()", VTag::TagFloat), py::arg("tag_id"), py::arg("value"),
+            "Appends an f32 tag (type code 6), the value rounded to single precision; returns the message.");
+    cls.def("text", tagged("Message.text()", VTag::TagString), py::arg("tag_id"), py::arg("value"),
+            "Appends a str tag: a str (written in UTF-8) or bytes, at most 1017 bytes and no NUL; returns the "
+            "message.");
+    cls.def("bytes", tagged("Message.bytes()", VTag::TagBytes), py::arg("tag_id"), py::arg("value"),
+            "Appends a bytes tag of at most 1018 bytes; returns the message.");
+    cls.def(
+        "add",
+        [](py::object self, py::handle tagId, py::handle type, py::handle value) {
+            Message& message = self.cast<Message&>();
+            addTag(message, byteArgument(tagId, "Message.add(): tag_id"), typeArgument(type, "Message.add(): type"),
+                   value, "Message.add()");
+            return self;
+        },
+        py::arg("tag_id"), py::arg("type"), py::arg("value") = py::none(),
+        "Appends a tag of the type named (\"u8\", ...) or of that code; returns the message.");
+}
+
+py::object originField(Message& message, bool stop)
+{
+    const std::optional<Origin>& origin = message.origin();
+    if (!origin)
+        return py::none();
+    return stop ? stopObject(origin->stop) : py::int_(origin->offset);
+}
+
+void defineAccess(py::class_<Message>& cls)
+{
+    cls.def("__len__", [](Message& m) {
+        const vmsg::TagRange tags = vmsg::tags(m.msg());
+        return static_cast<std::size_t>(std::distance(tags.begin(), tags.end()));
+    });
+    cls.def("__iter__", [](Message& m) { return py::iter(tagList(m.msg())); });
+    cls.def(
+        "__getitem__",
+        [](Message& m, py::handle key) {
+            const VTag* tag = findTag(m, key, "Message[]: tag_id");
+            if (!tag) {
+                PyErr_SetObject(PyExc_KeyError, key.ptr());
+                throw py::error_already_set();
+            }
+            return tagValue(*tag);
+        },
+        "The value of the first tag with this id; KeyError when there is none.");
+    cls.def("__contains__", [](Message& m, py::handle key) { return findTag(m, key, "in Message: tag_id") != nullptr; });
+    cls.def(
+        "get",
+        [](Message& m, py::handle key, const py::object& fallback) {
+            const VTag* tag = findTag(m, key, "Message.get(): tag_id");
+            return tag ? tagValue(*tag) : fallback;
+        },
+        py::arg("tag_id"), py::arg("default") = py::none(),
+        "The value of the first tag with this id, or default.");
+    cls.def(
+        "values",
+        [](Message& m, py::handle key) {
+            py::list out;
+            const std::optional<unsigned char> id = tagKey(key, "Message.values(): tag_id");
+            for (const VTag& tag : vmsg::tags(m.msg())) {
+                if (id && tag.mId == *id)
+                    out.append(tagValue(tag));
+            }
+            return out;
+        },
+        py::arg("tag_id"), "The values of every tag with this id, in order.");
+}
+
+void defineMessageClass(py::module_& module)
+{
+    py::class_<Message> cls(module, "Message",
+                            "A message: an id, a flags byte and tags in order, held by the library (VMsg). Built "
+                            "with Message(id, flags=0, tags=[(tag_id, type, value), ...]) and the chained "
+                            "u8/u16/u32/f32/text/bytes/null/add calls, or made by decode() and "
+                            "Endpoint.get_message().");
+    cls.def(py::init(&makeMessage), py::arg("id"), py::arg("flags") = 0, py::arg("tags") = py::tuple());
+    defineBuilders(cls);
+    defineAccess(cls);
+    cls.def_property(
+        "id", [](Message& m) { return m.msg().mId; },
+        [](Message& m, py::handle id) {
+            m.msg().mId = byteArgument(id, "Message.id");
+            m.changed();
+        },
+        "The message id, 0 to 255.");
+    cls.def_property(
+        "flags", [](Message& m) { return m.msg().mFlags; },
+        [](Message& m, py::handle flags) {
+            m.msg().mFlags = byteArgument(flags, "Message.flags");
+            m.changed();
+        },
+        "The flags byte; bit 7 (0x80) set means more segments follow.");
+    cls.def_property_readonly(
+        "more_segments", [](Message& m) { return !m.msg().isLastSegment(); }, "Whether flag 0x80 is set.");
+    cls.def_property_readonly(
+        "tags", [](Message& m) { return tagList(m.msg()); }, "The tags, a new list of vmsg.Tag (id, type, value).");
+    cls.def_property_readonly(
+        "tag_count", [](Message& m) { return m.msg().mTagCount; },
+        "The library's tag count (held at 65535, which stands for 65535 or more).");
+    cls.def_property_readonly(
+        "payload_length", [](Message& m) { return m.msg().mLength; },
+        "The library's payload length: the tags' bytes on the wire (held at 65535).");
+    cls.def_property_readonly(
+        "stop", [](Message& m) { return originField(m, true); },
+        "For a message parsed from a block and not changed since: why the parse ended (vmsg.Stop; END when "
+        "every byte was read); otherwise None.");
+    cls.def_property_readonly(
+        "stop_offset", [](Message& m) { return originField(m, false); },
+        "For a parsed message: the offset in the block where the parse stopped (the block's size at END); "
+        "otherwise None.");
+    cls.def("encode", &encode, "The block: bytes exactly as the library writes them (VMsg::getMsg). ValueError "
+                               "for a message of more than 1022 payload bytes.");
+    cls.def("segment", &segmentsOf, py::arg("frame"),
+            "The message split for frames of this many bytes (VMsg::segmentMessage): a list of blocks, every one "
+            "but the last with flag 0x80 set. The message is not changed.");
+    cls.def(
+        "report",
+        [](Message& m, py::handle dictionary) {
+            const vmsgtool::Dictionary* dict =
+                dictionary.is_none() ? nullptr : &dictionaryArgument(dictionary, "Message.report(): dictionary").tool();
+            std::optional<py::bytes> block = blockOf(m);
+            if (!block)
+                tooLarge(m.msg(), "Message.report()");
+            return textOf(reportText(*block, dict));
+        },
+        py::arg("dictionary") = py::none(),
+        "What `vmsg decode [--dict FILE]` prints for the message's block (the block it was parsed from, or its "
+        "encoding).");
+    cls.def(
+        "__eq__",
+        [](Message& a, py::handle other) -> py::object {
+            if (!py::isinstance<Message>(other))
+                return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+            Message& b = other.cast<Message&>();
+            const VMsg& x = a.msg();
+            const VMsg& y = b.msg();
+            return py::bool_(x.mId == y.mId && x.mFlags == y.mFlags && sameTags(x, y));
+        },
+        "Same id, flags and tags (types and payload bytes).");
+    cls.def("__repr__", [](Message& m) { return textOf(describe(m)); });
+}
+
+} // namespace
+
+std::string parseFailure(std::size_t size)
+{
+    if (size < vmsg::kMessageHeaderSize)
+        return "block of " + std::to_string(size) + (size == 1 ? " byte" : " bytes") +
+               "; a block needs at least 2 bytes, message id and flags";
+    if (size > kMaxParsed)
+        return "block of " + std::to_string(size) + " bytes; the parser takes at most " + std::to_string(kMaxParsed);
+    return {};
+}
+
+Origin originOf(const unsigned char* block, std::size_t size, py::bytes kept)
+{
+    vmsg::Reader reader(block, size);
+    vmsg::TagView tag;
+    while (reader.next(tag)) {
+    }
+    return {reader.stop(), reader.offset(), std::move(kept)};
+}
+
+Message::Message(unsigned char id, unsigned char flags) : mMsg(vmsg::MessageBuilder(id, flags).build()) {}
+
+Message::Message(std::unique_ptr<VMsg> msg, std::optional<Origin> origin)
+    : mMsg(std::move(msg)), mOrigin(std::move(origin))
+{
+}
+
+VMsg& Message::msg()
+{
+    if (mHasPending) {
+        std::unique_ptr<VMsg> added = mPending.build();
+        mHasPending = false;
+        mMsg->addSegment(added.get());
+    }
+    return *mMsg;
+}
+
+vmsg::MessageBuilder& Message::builder()
+{
+    mOrigin.reset();
+    mHasPending = true;
+    return mPending;
+}
+
+std::unique_ptr<VMsg> cloneMessage(const VMsg& msg)
+{
+    auto copy = std::make_unique<VMsg>(msg.mId);
+    copy->mFlags = msg.mFlags;
+    for (const VTag& tag : vmsg::tags(msg)) {
+        // createVTag reads the source and never changes it.
+        std::unique_ptr<VTag> clone(VTagFactory::createVTag(const_cast<VTag*>(&tag)));
+        copy->addTag(clone.release());
+    }
+    return copy;
+}
+
+Message& messageArgument(py::handle value, const Where& where)
+{
+    if (!py::isinstance<Message>(value))
+        typeError(where, "a vmsg.Message", value);
+    return value.cast<Message&>();
+}
+
+py::object messageObject(std::unique_ptr<VMsg> msg, std::optional<Origin> origin)
+{
+    return py::cast(std::make_unique<Message>(std::move(msg), std::move(origin)));
+}
+
+py::object stopObject(vmsg::Stop stop)
+{
+    return py::reinterpret_borrow<py::object>(gStops[static_cast<std::size_t>(stop)]);
+}
+
+py::list tagList(const VMsg& msg)
+{
+    py::list out;
+    for (const VTag& tag : vmsg::tags(msg))
+        out.append(tagObject(tag));
+    return out;
+}
+
+py::list tagList(const std::vector<VTag*>& tags)
+{
+    py::list out;
+    for (const VTag* tag : tags)
+        out.append(tagObject(*tag));
+    return out;
+}
+
+std::string reportText(const py::bytes& block, const vmsgtool::Dictionary* dict)
+{
+    const auto* data = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(block.ptr()));
+    const vmsgtool::Block input{{data, data + PyBytes_GET_SIZE(block.ptr())}, "message"};
+    std::string text = vmsgtool::renderText(vmsgtool::decodeBlock(input, 1, dict));
+    text.erase(0, text.find('\n') + 1);
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+void defineMessage(py::module_& module)
+{
+    defineStop(module);
+    defineMessageClass(module);
+    module.def("decode", &decode, py::arg("data"),
+               "Parses a block (bytes-like) with the library's parser (VMsg::parseMsg): a Message with the tags "
+               "read before any damage, and stop and stop_offset saying where and why the parse ended. "
+               "ParseFailed for fewer than 2 bytes or more than 65535.");
+    module.def("segment", &segmentBlock, py::arg("block"), py::arg("frame"),
+               "`vmsg segment --frame FRAME` on one block: its segments as a list of blocks. ValueError for a "
+               "block whose parse stops early (its rest would be lost).");
+    module.def("join", &join, py::arg("segments"),
+               "`vmsg join`: the segments (blocks, in order) joined into whole messages, a list of blocks. "
+               "ValueError for a segment whose parse stops early, a segment of another message id before the "
+               "last one, or input that ends before a last segment.");
+}
+
+} // namespace vmsgpy

@@ -1,0 +1,26 @@
+// The module vmsg: each part adds its classes and functions.
+#include "dictionary.h"
+#include "endpoint.h"
+#include "errors.h"
+#include "message.h"
+#include "values.h"
+
+#include <VWire.h>
+
+PYBIND11_MODULE(vmsg, module)
+{
+    module.doc() = "Build, parse, check and exchange libvmsg messages with the library itself (libvmsg.so.0): "
+                   "Message, decode, segment, join, Dictionary, Endpoint, structure, missing_tags, and the "
+                   "ProtocolError subclass of each error code.";
+    module.attr("__version__") = VMSG_VERSION;
+    module.attr("MAX_BLOCK") = vmsg::kMaxBlock;
+    module.attr("MAX_MESSAGE_PAYLOAD") = VMSG_MAX_PAYLOAD;
+    module.attr("MAX_TEXT") = vmsg::kMaxText;
+    module.attr("MAX_BYTES") = vmsg::kMaxPayload;
+    module.attr("MORE_SEGMENTS") = VMSG_MORE_SEGMENTS;
+    vmsgpy::defineValues(module);
+    vmsgpy::defineErrors(module);
+    vmsgpy::defineMessage(module);
+    vmsgpy::defineDictionary(module);
+    vmsgpy::defineEndpoint(module);
+}

@@ -1,0 +1,166 @@
+"""Building, encoding and decoding against the C++ tool: the bytes Python
+builds are the bytes `vmsg encode` writes, and a block decodes in Python as
+`vmsg decode` reads it, damaged or not."""
+
+import math
+import random
+import struct
+
+import pytest
+
+import vmsg
+from conftest import tool_argument
+
+README_TAGS = [(5, "u8", 7), (2, "u16", 258), (3, "f32", 1.5), (9, "str", "hello"),
+               (4, "bytes", b"\x0a\x0b\xff"), (7, "null", None)]
+README_BLOCK = bytes.fromhex("21 00 05 04 00 01 07 02 03 00 02 01 02 03 06 00 04 3f c0 00 00 09 01 00 06"
+                             " 68 65 6c 6c 6f 00 04 05 00 03 0a 0b ff 07 00 00 00")
+
+# vmsg.Stop and the reason names of `vmsg decode --json`.
+TOOL_REASONS = {vmsg.Stop.SHORT_TAG_HEADER: "short-header", vmsg.Stop.LENGTH_BEYOND_BLOCK: "length-beyond-block",
+                vmsg.Stop.UNKNOWN_TYPE: "unknown-type-code", vmsg.Stop.SHORT_FIXED_VALUE: "short-fixed-value"}
+
+
+def random_float(rng):
+    while True:
+        value = struct.unpack(">f", rng.randbytes(4))[0]
+        if not math.isnan(value):
+            return value
+
+
+def random_text(rng, size):
+    alphabet = "abc xyz=:,#0x\\\"'\t\né€\U0001f600"
+    text = "".join(rng.choice(alphabet) for _ in range(size))
+    while len(text.encode()) > vmsg.MAX_TEXT:
+        text = text[:-1]
+    return text
+
+
+def random_tag(rng):
+    kind = rng.choice(vmsg.TYPES)
+    tag_id = rng.choice([0, 1, 255, rng.randrange(256)])
+    long = rng.random() < 0.05
+    value = {
+        "null": lambda: None,
+        "u8": lambda: rng.choice([0, 255, rng.randrange(256)]),
+        "u16": lambda: rng.choice([0, 65535, rng.randrange(65536)]),
+        "u32": lambda: rng.choice([0, 2**32 - 1, rng.randrange(2**32)]),
+        "f32": lambda: rng.choice([0.0, -0.0, math.inf, -math.inf, random_float(rng)]),
+        "str": lambda: random_text(rng, rng.randrange(900, 1018) if long else rng.randrange(20)),
+        "bytes": lambda: rng.randbytes(rng.randrange(900, 1019) if long else rng.randrange(40)),
+    }[kind]()
+    return vmsg.Tag((tag_id, kind, value))
+
+
+def random_tags(rng):
+    return [random_tag(rng) for _ in range(rng.randrange(13))]
+
+
+def test_readme_block_is_built_decoded_and_shown_as_the_tool_does(tool):
+    message = vmsg.Message(0x21, tags=README_TAGS)
+    chained = vmsg.Message(0x21).u8(5, 7).u16(2, 258).f32(3, 1.5).text(9, "hello").bytes(4, b"\x0a\x0b\xff").null(7)
+    assert message.encode() == chained.encode() == README_BLOCK
+    assert message.encode() == tool.encode(0x21, 0, [tool_argument(vmsg.Tag(t)) for t in README_TAGS])
+    decoded = vmsg.decode(README_BLOCK)
+    assert decoded.tags == README_TAGS
+    assert (decoded.stop, decoded.stop_offset) == (vmsg.Stop.END, len(README_BLOCK))
+    assert decoded == message and decoded[9] == "hello" and decoded.get(8) is None and 8 not in decoded
+    shown = tool.run("decode", "-", input=README_BLOCK.hex(" ").encode()).stdout.decode()
+    assert repr(decoded) == repr(message) == shown.split("\n", 1)[1].rstrip("\n")
+
+
+def test_random_tags_give_the_bytes_of_vmsg_encode(tool):
+    rng = random.Random(17)
+    for case in range(150):
+        msg_id, flags, tags = rng.randrange(256), rng.randrange(256), random_tags(rng)
+        message = vmsg.Message(msg_id, flags, tags)
+        arguments = [tool_argument(tag) for tag in tags]
+        expected = tool.run("encode", "--id", msg_id, "--flags", flags, "--raw", *arguments, check=False)
+        if expected.returncode != 0:
+            # Both refuse a message too large for one block, naming its size.
+            with pytest.raises(ValueError, match="payload bytes; a block carries at most 1022") as refusal:
+                message.encode()
+            needed = str(refusal.value).split("the tags need ")[1].split(" ")[0]
+            assert f"the tags need {needed} payload bytes" in expected.stderr.decode(), case
+            continue
+        assert message.encode() == expected.stdout, case
+        decoded = vmsg.decode(expected.stdout)
+        assert decoded.tags == tags and (decoded.id, decoded.flags) == (msg_id, flags), case
+        assert decoded.encode() == expected.stdout
+
+
+def test_text_bytes_that_are_not_utf8_survive_a_round_trip(tool):
+    raw = b"caf\xe9 \xff\xfe"
+    block = tool.encode(1, 0, [b"str:2=" + raw])
+    text = vmsg.decode(block)[2]
+    assert text.encode("utf-8", "surrogateescape") == raw
+    assert vmsg.Message(1).text(2, text).encode() == vmsg.Message(1).text(2, raw).encode() == block
+
+
+def damaged_blocks():
+    rng = random.Random(4711)
+    sources = [README_BLOCK, vmsg.Message(0x10, 0x80, [(1, "u32", 42), (2, "str", "pump-7")]).encode()]
+    blocks = [source[:n] for source in sources for n in range(2, len(source) + 1)]
+    for _ in range(300):
+        block = bytearray(rng.choice(sources))
+        for _ in range(rng.randrange(1, 4)):
+            block[rng.randrange(2, len(block))] = rng.choice([0, 1, 4, 6, 7, 0xff, rng.randrange(256)])
+        blocks.append(bytes(block))
+    blocks += [bytes([1, 0]) + rng.randbytes(rng.randrange(60)) for _ in range(300)]
+    return blocks
+
+
+def same_value(tag, reported):
+    if tag.type == "f32":
+        return struct.pack(">f", tag.value).hex() == reported["bits"][2:]
+    if tag.type == "bytes":
+        return tag.value == bytes.fromhex(reported["value"])
+    if tag.type == "str":
+        return tag.value.encode("utf-8", "surrogateescape").decode("utf-8", "replace") == reported["value"]
+    return tag.value == reported["value"]
+
+
+def test_damaged_blocks_stop_where_and_why_the_tool_says(tool):
+    blocks = damaged_blocks()
+    for block, report in zip(blocks, tool.decode_json(blocks), strict=True):
+        decoded = vmsg.decode(block)
+        stop = report["stop"]
+        if stop is None:
+            assert (decoded.stop, decoded.stop_offset) == (vmsg.Stop.END, len(block)), block.hex()
+        else:
+            assert TOOL_REASONS[decoded.stop] == stop["reason"] and decoded.stop_offset == stop["offset"], block.hex()
+        assert [(t.id, t.type) for t in decoded.tags] == [(t["id"], t["type"]) for t in report["tags"]]
+        assert all(same_value(t, r) for t, r in zip(decoded.tags, report["tags"])), block.hex()
+        assert (decoded.tag_count, decoded.payload_length) == \
+            (report["message"]["tag_count"], report["message"]["payload_length"])
+
+
+def test_decoded_blocks_encode_as_the_library_writes_them_again(tool):
+    # `vmsg join` of one last segment is parseMsg then getMsg.
+    whole = [b for b in damaged_blocks() if vmsg.decode(b).stop == vmsg.Stop.END and not b[1] & 0x80]
+    assert len(whole) > 50
+    assert [vmsg.decode(block).encode() for block in whole] == tool.blocks("join", blocks=whole)
+
+
+def test_blocks_the_parser_cannot_take_are_refused_as_the_endpoint_refuses_them():
+    for block in (b"", b"\x21", bytes(65536)):
+        with pytest.raises(vmsg.ParseFailed) as refusal:
+            vmsg.decode(block)
+        assert isinstance(refusal.value, ValueError) and refusal.value.code == 7 and refusal.value.detail is None
+    assert vmsg.decode(bytes(65534)).stop == vmsg.Stop.END  # 16383 null tags
+
+
+def test_a_message_changed_after_decoding_no_longer_reports_the_block():
+    decoded = vmsg.decode(README_BLOCK[:-5])  # cut inside the bytes tag at 31
+    assert decoded.stop == vmsg.Stop.LENGTH_BEYOND_BLOCK and "parse stopped at byte 31" in repr(decoded)
+    decoded.u8(1, 2)
+    assert decoded.stop is None and decoded.stop_offset is None and "parse stopped" not in repr(decoded)
+    assert decoded.tags[-1] == (1, "u8", 2) and len(decoded) == 5
+
+
+def test_values_and_lookup_read_every_tag_of_an_id():
+    message = vmsg.Message(0x10, tags=[(32, "u8", 0), (33, "f32", 21.5), (32, "u8", 1), (33, "f32", 0.1)])
+    assert message.values(33) == [21.5, struct.unpack(">f", struct.pack(">f", 0.1))[0]]
+    assert message[32] == 0 and list(message) == message.tags and message.values(300) == []
+    with pytest.raises(KeyError):
+        message[7]

@@ -1,0 +1,87 @@
+# The module's pytest suite, one ctest test per file (python.<file>), run
+# with the interpreter the module was built for. The tests compare the
+# module with the tool of the same tree (VMSG_TOOL).
+#
+# In the ASan tree the interpreter itself is not instrumented, so the
+# sanitizer runtimes are preloaded into it, and Python's own allocator is
+# switched to malloc (PYTHONMALLOC=malloc): every Python object is then a
+# heap block that LeakSanitizer sees and scans, so an object still in use
+# at exit is reachable and only true leaks are reported, with no
+# suppressions. (With pymalloc, objects live in arenas that LeakSanitizer
+# does not scan, and the blocks they point to look leaked.)
+set(_vmsg_py_env
+    "PYTHONPATH=$<TARGET_FILE_DIR:vmsg_python>"
+    "PYTHONDONTWRITEBYTECODE=1"
+    "VMSG_TOOL=$<TARGET_FILE:vmsg-tool>"
+    "VMSG_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+if(VMSG_SANITIZE)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+        OUTPUT_VARIABLE _vmsg_asan OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libubsan.so
+        OUTPUT_VARIABLE _vmsg_ubsan OUTPUT_STRIP_TRAILING_WHITESPACE)
+    list(APPEND _vmsg_py_env "LD_PRELOAD=${_vmsg_asan}:${_vmsg_ubsan}" "PYTHONMALLOC=malloc")
+endif()
+
+file(GLOB _vmsg_py_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/test_*.py)
+foreach(_vmsg_py_test IN LISTS _vmsg_py_tests)
+    get_filename_component(_vmsg_py_name ${_vmsg_py_test} NAME_WE)
+    string(REGEX REPLACE "^test_" "" _vmsg_py_name ${_vmsg_py_name})
+    add_test(NAME python.${_vmsg_py_name}
+        COMMAND ${Python3_EXECUTABLE} -m pytest -q -p no:cacheprovider ${_vmsg_py_test})
+    set_tests_properties(python.${_vmsg_py_name} PROPERTIES
+        ENVIRONMENT "${_vmsg_py_env}" LABELS python TIMEOUT 300)
+endforeach()
+
+# README.md's session, run as a doctest from the root (it loads
+# examples/dictionary.json).
+add_test(NAME python.readme_session COMMAND ${Python3_EXECUTABLE} -m doctest README.md
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+set_tests_properties(python.readme_session PROPERTIES ENVIRONMENT "${_vmsg_py_env}" LABELS python)
+
+# The module as installed by packaging.install (tests/packaging.cmake) into
+# a prefix of the build tree, found there with the library beside it.
+if(NOT IS_ABSOLUTE "${VMSG_PYTHON_INSTALL_DIR}")
+    set(_vmsg_py_prefix "${PROJECT_BINARY_DIR}/tests/packaging/prefix")
+    add_test(NAME python.installed
+        COMMAND ${Python3_EXECUTABLE} -c
+            "import vmsg; assert vmsg.__file__.startswith('${_vmsg_py_prefix}/'), vmsg.__file__; \
+assert vmsg.decode(vmsg.Message(0x21).u8(5, 7).encode()).tags == [(5, 'u8', 7)]; print(vmsg.__file__)")
+    set(_vmsg_py_installed_env "${_vmsg_py_env}")
+    list(FILTER _vmsg_py_installed_env EXCLUDE REGEX "^PYTHONPATH=")
+    list(APPEND _vmsg_py_installed_env "PYTHONPATH=${_vmsg_py_prefix}/${VMSG_PYTHON_INSTALL_DIR}"
+        "LD_LIBRARY_PATH=${_vmsg_py_prefix}/${CMAKE_INSTALL_LIBDIR}")
+    # (Run in the prefix: python -c looks in its working directory first.)
+    set_tests_properties(python.installed PROPERTIES WORKING_DIRECTORY "${_vmsg_py_prefix}"
+        ENVIRONMENT "${_vmsg_py_installed_env}" FIXTURES_REQUIRED vmsg_installed LABELS "python;packaging")
+    unset(_vmsg_py_prefix)
+    unset(_vmsg_py_installed_env)
+endif()
+
+# The UDP examples of examples/python against the C++ ones, with the
+# script that runs the C++ pairs. The scripts run through small wrappers
+# that give them this tree's module and interpreter.
+if(VMSG_BUILD_EXAMPLES)
+    foreach(_vmsg_py_example sender receiver)
+        set(_vmsg_py_wrapper ${CMAKE_CURRENT_BINARY_DIR}/vmsg_py_${_vmsg_py_example})
+        string(REPLACE ";" "' '" _vmsg_py_quoted "${_vmsg_py_env}")
+        file(GENERATE OUTPUT ${_vmsg_py_wrapper}
+            CONTENT "#!/bin/sh\nexec env '${_vmsg_py_quoted}' ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/examples/python/${_vmsg_py_example}.py \"$@\"\n"
+            FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    endforeach()
+    find_program(VMSG_BASH bash)
+    add_test(NAME examples.udp_exchange_python_sender
+        COMMAND ${VMSG_BASH} ${PROJECT_SOURCE_DIR}/examples/udp_exchange.sh
+            $<TARGET_FILE:vmsg_receiver> ${CMAKE_CURRENT_BINARY_DIR}/vmsg_py_sender
+            ${CMAKE_CURRENT_BINARY_DIR}/udp-exchange-python-sender)
+    add_test(NAME examples.udp_exchange_python_receiver
+        COMMAND ${VMSG_BASH} ${PROJECT_SOURCE_DIR}/examples/udp_exchange.sh
+            ${CMAKE_CURRENT_BINARY_DIR}/vmsg_py_receiver $<TARGET_FILE:vmsg_sender>
+            ${CMAKE_CURRENT_BINARY_DIR}/udp-exchange-python-receiver)
+    set_tests_properties(examples.udp_exchange_python_sender examples.udp_exchange_python_receiver
+        PROPERTIES LABELS python TIMEOUT 60)
+    unset(_vmsg_py_wrapper)
+    unset(_vmsg_py_quoted)
+endif()
+unset(_vmsg_py_env)
+unset(_vmsg_py_tests)
+unset(_vmsg_py_name)
