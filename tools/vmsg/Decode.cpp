@@ -176,18 +176,19 @@ Json requiredJson(VMsg& msg, const Dictionary& dict)
     return out;
 }
 
-Json structuredJson(VMsg& msg, const Dictionary& dict)
+// The structured view by vmsg::structure: the grouping of parseVMsg, with
+// its errors in the result rather than the class-wide list, so that a
+// report can be made in any thread.
+Json structuredJson(const VMsg& msg, const Dictionary& dict)
 {
-    std::unique_ptr<CarrowMessage> view(CarrowMessage::parseVMsg(&dict.def(), &msg));
-    if (!view) {
-        // The class keeps its last errors; copy the report out of them.
+    const vmsg::Structure structure = vmsg::structure(dict.def(), msg);
+    if (!structure) {
         Json errors = Json::array();
-        if (VList* last = CarrowMessage::mLastErrors) {
-            for (VListNode* node = last->mHead; node; node = node->mNext)
-                errors.push_back(errorJson(*static_cast<const VError*>(node->mData), &dict));
-        }
+        for (const VError& error : structure.errors)
+            errors.push_back(errorJson(error, &dict));
         return {{"ok", false}, {"errors", errors}};
     }
+    const CarrowMessage* view = structure.message.get();
     Json out{{"ok", true}, {"tags", Json::array()}, {"objects", Json::array()}};
     for (const VTag* tag : view->mTags)
         out["tags"].push_back(describeTag(*tag, &dict));
