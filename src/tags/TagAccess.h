@@ -48,10 +48,12 @@ inline VTag* makeTag(const TagView& view)
     switch (view.type) {
     case VTag::TagNull:
         return new VTagNull(view.id);
-    case VTag::TagString: {
-        const std::string_view text = view.text();
-        return new VTagString(view.id, text.data(), static_cast<unsigned short>(text.size()));
-    }
+    case VTag::TagString:
+        // The counted constructor itself stops at the first NUL and keeps at
+        // most 1017 characters, which is what view.text() gives; handing it
+        // the payload saves a second scan of the text.
+        return new VTagString(view.id, reinterpret_cast<const char*>(view.payload),
+                              static_cast<unsigned short>(view.declared < kMaxText ? view.declared : kMaxText));
     case VTag::TagUInt32:
         return new VTagUInt32(view.id, static_cast<unsigned int>(view.u32()));
     case VTag::TagUInt16:
