@@ -259,8 +259,9 @@ private:
              << "        vmsg::Reader reader(block, length);\n        vmsg::TagView tag;\n"
              << "        while (reader.next(tag))\n            take(tag);\n"
              << "        id_ = reader.id();\n        stop_ = reader.stop();\n    }\n"
-             << "    /// True when the message is a " << m.name << " message (id " << unsigned{m.id} << ").\n"
-             << "    bool isMessage() const { return stop_ != vmsg::Stop::ShortBlock && id_ == " << messageScope(m)
+             << "    /// True when the message is a whole " << m.name << " message (id " << unsigned{m.id}
+             << "): a block\n    /// whose walk stopped before its end is not.\n"
+             << "    bool isMessage() const { return stop_ == vmsg::Stop::End && id_ == " << messageScope(m)
              << "::id; }\n"
              << "    /// Why the walk over a block ended; vmsg::Stop::End for a whole block or a VMsg.\n"
              << "    vmsg::Stop stop() const { return stop_; }\n"

@@ -70,6 +70,12 @@ void fullDictionary()
     // A block cut inside a tag keeps what came before and says why.
     const t::Reader cut(block.data(), block.size() - 1);
     check(cut.stop() == vmsg::Stop::LengthBeyondBlock && cut.device() == 7u && !cut.sensor(), "a cut block");
+    // Its required tags may all be there, yet it is not a whole message.
+    check(!cut.isMessage(), "a cut block is no message");
+    std::vector<unsigned char> unknown = block;
+    unknown.insert(unknown.end(), {0x01, 0x07, 0x00, 0x00});
+    const t::Reader typed(unknown.data(), unknown.size());
+    check(typed.stop() == vmsg::Stop::UnknownType && !typed.isMessage(), "an unknown type code ends the message");
 }
 
 void demoDictionary()

@@ -152,8 +152,9 @@ public:
         id_ = reader.id();
         stop_ = reader.stop();
     }
-    /// True when the message is a telemetry message (id 16).
-    bool isMessage() const { return stop_ != vmsg::Stop::ShortBlock && id_ == ::demo::messages::telemetry::id; }
+    /// True when the message is a whole telemetry message (id 16): a block
+    /// whose walk stopped before its end is not.
+    bool isMessage() const { return stop_ == vmsg::Stop::End && id_ == ::demo::messages::telemetry::id; }
     /// Why the walk over a block ended; vmsg::Stop::End for a whole block or a VMsg.
     vmsg::Stop stop() const { return stop_; }
     /// The number of tags with id @p tagId.
@@ -370,8 +371,9 @@ public:
         id_ = reader.id();
         stop_ = reader.stop();
     }
-    /// True when the message is a command message (id 17).
-    bool isMessage() const { return stop_ != vmsg::Stop::ShortBlock && id_ == ::demo::messages::command::id; }
+    /// True when the message is a whole command message (id 17): a block
+    /// whose walk stopped before its end is not.
+    bool isMessage() const { return stop_ == vmsg::Stop::End && id_ == ::demo::messages::command::id; }
     /// Why the walk over a block ended; vmsg::Stop::End for a whole block or a VMsg.
     vmsg::Stop stop() const { return stop_; }
     /// The number of tags with id @p tagId.

@@ -143,8 +143,9 @@ public:
         id_ = reader.id();
         stop_ = reader.stop();
     }
-    /// True when the message is a hello message (id 0).
-    bool isMessage() const { return stop_ != vmsg::Stop::ShortBlock && id_ == ::full::messages::hello::id; }
+    /// True when the message is a whole hello message (id 0): a block
+    /// whose walk stopped before its end is not.
+    bool isMessage() const { return stop_ == vmsg::Stop::End && id_ == ::full::messages::hello::id; }
     /// Why the walk over a block ended; vmsg::Stop::End for a whole block or a VMsg.
     vmsg::Stop stop() const { return stop_; }
     /// The number of tags with id @p tagId.
@@ -334,8 +335,9 @@ public:
         id_ = reader.id();
         stop_ = reader.stop();
     }
-    /// True when the message is a telemetry message (id 16).
-    bool isMessage() const { return stop_ != vmsg::Stop::ShortBlock && id_ == ::full::messages::telemetry::id; }
+    /// True when the message is a whole telemetry message (id 16): a block
+    /// whose walk stopped before its end is not.
+    bool isMessage() const { return stop_ == vmsg::Stop::End && id_ == ::full::messages::telemetry::id; }
     /// Why the walk over a block ended; vmsg::Stop::End for a whole block or a VMsg.
     vmsg::Stop stop() const { return stop_; }
     /// The number of tags with id @p tagId.
@@ -532,8 +534,9 @@ public:
         id_ = reader.id();
         stop_ = reader.stop();
     }
-    /// True when the message is a bye message (id 255).
-    bool isMessage() const { return stop_ != vmsg::Stop::ShortBlock && id_ == ::full::messages::bye::id; }
+    /// True when the message is a whole bye message (id 255): a block
+    /// whose walk stopped before its end is not.
+    bool isMessage() const { return stop_ == vmsg::Stop::End && id_ == ::full::messages::bye::id; }
     /// Why the walk over a block ended; vmsg::Stop::End for a whole block or a VMsg.
     vmsg::Stop stop() const { return stop_; }
     /// The number of tags with id @p tagId.
