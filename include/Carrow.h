@@ -88,10 +88,11 @@ public:
     /// @param length in: the capacity of @p out; out: the bytes written
     ///        (0 when nothing is queued).
     /// @return null on success or an empty queue; ErrBufferTooSmall (detail:
-    ///         the needed size; the message stays queued and @p length is
-    ///         unchanged); ErrLengthMismatch (the message could not be
-    ///         written whole and has been deleted); ErrNullArgument for a
-    ///         null @p length.
+    ///         the needed size, at most 1024; the message stays queued and
+    ///         @p length is unchanged); ErrLengthMismatch (the message could
+    ///         not be written whole, as one of more than 1022 payload bytes
+    ///         never can be whatever the buffer, and has been deleted);
+    ///         ErrNullArgument for a null @p length.
     VList* bytesOut(unsigned char* out, unsigned short* length);
     /// True while an outgoing message is queued.
     /// @return whether bytesOut has a message to write.

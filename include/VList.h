@@ -64,13 +64,16 @@ public:
 
 /// Error codes of the records the library reports.
 enum VErrorCode {
-    ErrUnknownMessage = 1,   ///< Message id not in the dictionary; detail: the id.
-    ErrMissingTag = 3,       ///< A required tag id is missing; detail: the tag id.
-    ErrBufferTooSmall = 5,   ///< Output buffer too small; detail: needed size (16-bit, host order).
-    ErrLengthMismatch = 6,   ///< Serialized size differs from the needed size; no detail.
-    ErrParseFailed = 7,      ///< A received block yields no message; no detail.
-    ErrNullArgument = 10,    ///< A required pointer argument is null; no detail.
-    ErrTagCountMismatch = 11 ///< Copies differ from the tag count; detail: copies - count (16-bit, host order).
+    ErrUnknownMessage = 1,    ///< Message id not in the dictionary; detail: the id.
+    ErrMissingTag = 3,        ///< A required tag id is missing; detail: the tag id.
+    ErrBufferTooSmall = 5,    ///< Output buffer too small; detail: needed size (16-bit, host order).
+    ErrLengthMismatch = 6,    ///< Serialized size differs from the needed size; no detail from Carrow,
+                              ///< the block size (16-bit, host order) from vmsg::Endpoint::send.
+    ErrParseFailed = 7,       ///< A received block yields no message; no detail from Carrow, the stop
+                              ///< reason and offset from vmsg::Endpoint::bytesIn (see vmsg::parseStop).
+    ErrNullArgument = 10,     ///< A required pointer argument is null; no detail.
+    ErrTagCountMismatch = 11, ///< Copies differ from the tag count; detail: copies - count (16-bit, host order).
+    ErrQueueFull = 12         ///< vmsg::Endpoint's queue holds its most messages; no detail.
 };
 
 /// One error record: a code and an owned copy of its detail bytes.

@@ -154,11 +154,13 @@ enum class Stop {
     ShortTagHeader,    ///< 1 to 3 bytes left where a tag header needs 4.
     LengthBeyondBlock, ///< The tag's declared length runs past the end of the block.
     UnknownType,       ///< The tag's type code is above 6.
-    ShortFixedValue    ///< A u8, u16, u32 or f32 tag declares fewer bytes than its value needs.
+    ShortFixedValue,   ///< A u8, u16, u32 or f32 tag declares fewer bytes than its value needs.
+    TooLong            ///< The block is longer than its receiver takes (vmsg::EndpointOptions::maxBlock);
+                       ///< the Reader itself reads blocks of any length and never stops so.
 };
 
 /// A short name of @p stop: "end", "short-block", "short-tag-header",
-/// "length-beyond-block", "unknown-type" or "short-fixed-value".
+/// "length-beyond-block", "unknown-type", "short-fixed-value" or "too-long".
 /// @param stop the reason.
 /// @return a static text.
 constexpr const char* stopName(Stop stop)
@@ -170,6 +172,7 @@ constexpr const char* stopName(Stop stop)
     case Stop::LengthBeyondBlock: return "length-beyond-block";
     case Stop::UnknownType: return "unknown-type";
     case Stop::ShortFixedValue: return "short-fixed-value";
+    case Stop::TooLong: return "too-long";
     }
     return "unknown";
 }

@@ -32,7 +32,7 @@ namespace vmsg {
 
 /// The name of error code @p code: "ErrUnknownMessage", "ErrMissingTag",
 /// "ErrBufferTooSmall", "ErrLengthMismatch", "ErrParseFailed",
-/// "ErrNullArgument" or "ErrTagCountMismatch".
+/// "ErrNullArgument", "ErrTagCountMismatch" or "ErrQueueFull".
 /// @param code an error code (VError::mCode).
 /// @return a static text; "unknown error" for a code the library never
 ///         produces.
@@ -40,12 +40,27 @@ VMSG_API const char* errorName(unsigned code);
 
 /// The detail of @p error, decoded as its code defines it: the message id
 /// (ErrUnknownMessage), the missing tag id (ErrMissingTag), the needed
-/// buffer size (ErrBufferTooSmall, 0 to 65535) or the copies minus the tag
-/// count (ErrTagCountMismatch, -32768 to 32767).
+/// buffer size (ErrBufferTooSmall, 0 to 65535), the size of a block that
+/// can never be written (ErrLengthMismatch from Endpoint::send, 0 to 65535)
+/// or the copies minus the tag count (ErrTagCountMismatch, -32768 to 32767).
+/// For ErrParseFailed see parseStop.
 /// @param error the record.
 /// @return the value; empty for a code without detail or a record whose
 ///         detail is not of the code's size.
 VMSG_API std::optional<int> errorDetail(const VError& error);
+
+/// Where and why a received block was refused.
+struct ParseStop {
+    Stop stop;          ///< Why the walk over the block ended.
+    std::size_t offset; ///< Where: the offset of the refused tag, 0 for a short or too long block.
+};
+
+/// The stop reason and offset of an ErrParseFailed record that
+/// Endpoint::bytesIn returned.
+/// @param error the record.
+/// @return the stop; empty for another code, or a record without that
+///         detail (the classic Carrow::bytesIn gives none).
+VMSG_API std::optional<ParseStop> parseStop(const VError& error);
 
 /// An error list that the library returned, with its records, freed when
 /// the handle goes. Move-only. Empty means nothing to report.
@@ -166,9 +181,10 @@ private:
 // Building messages
 
 /// Builds a message tag by tag; the calls chain. The bytes are those of the
-/// typed constructors: a text keeps at most 1017 characters and ends at its
-/// first NUL, raw bytes keep at most 1018. Nothing is written into the
-/// caller's text or bytes.
+/// typed constructors. Unlike them, the builder cuts nothing: a text of
+/// more than 1017 bytes or holding a NUL, and raw bytes of more than 1018,
+/// are refused with std::length_error, and the builder is left as it was.
+/// Nothing is written into the caller's text or bytes.
 ///
 /// @code
 /// std::unique_ptr<VMsg> msg =
@@ -176,6 +192,8 @@ private:
 /// @endcode
 ///
 /// Allocation failure throws std::bad_alloc; what was built is released.
+/// The builder does not bound the message: one of more than 1022 payload
+/// bytes is built, and Endpoint::send refuses it (segment it instead).
 class VMSG_API MessageBuilder {
 public:
     /// A builder of a message with id @p id.
@@ -207,18 +225,21 @@ public:
     /// @param value the float; every bit pattern is kept.
     /// @return this builder.
     MessageBuilder& f32(unsigned char tagId, float value);
-    /// Appends a text tag: the characters of @p text up to its first NUL,
-    /// at most 1017.
+    /// Appends a text tag holding the characters of @p text and a NUL.
     /// @param tagId the tag id.
-    /// @param text  the characters; never written.
+    /// @param text  the characters, at most 1017, none of them NUL; never
+    ///              written.
     /// @return this builder.
+    /// @throw std::length_error naming the tag id and the size for a longer
+    ///        text or one that holds a NUL; nothing is added.
     MessageBuilder& text(unsigned char tagId, std::string_view text);
-    /// Appends a raw-bytes tag of the first @p size bytes at @p data, at
-    /// most 1018.
+    /// Appends a raw-bytes tag of the @p size bytes at @p data.
     /// @param tagId the tag id.
     /// @param data  the bytes; never written; null gives an empty payload.
-    /// @param size  the number of bytes at @p data.
+    /// @param size  the number of bytes at @p data, at most 1018.
     /// @return this builder.
+    /// @throw std::length_error naming the tag id and the size for more
+    ///        bytes; nothing is added.
     MessageBuilder& bytes(unsigned char tagId, const void* data, std::size_t size);
 
     /// Hands over the message built so far; the builder then starts a new,
@@ -431,9 +452,36 @@ VMSG_API Structure structure(const CarrowDictDef& dict, const VMsg& msg);
 // ---------------------------------------------------------------------------
 // The endpoint
 
+/// The most messages each queue of an Endpoint holds unless its options
+/// say otherwise.
+inline constexpr std::size_t kDefaultMaxQueued = 1024;
+
+/// What an Endpoint takes in and holds. Set the fields, then pass the
+/// options to the Endpoint's constructor; fields added in later releases
+/// come with defaults, and programs built before them keep working.
+struct EndpointOptions {
+    /// Queue a received block whose walk stopped before its end, with the
+    /// tags before the stop, as the classic Carrow::bytesIn does. By
+    /// default such a block is refused.
+    bool acceptDamaged = false;
+    /// The longest block bytesIn takes; a longer one is refused. At most
+    /// 65535 (a larger value counts as 65535). The default is the largest
+    /// block any sender writes.
+    std::size_t maxBlock = kMaxBlock;
+    /// The most messages each queue holds; send and bytesIn refuse more
+    /// with ErrQueueFull. 0 for no limit; at most 65535 (the queues count
+    /// in 16 bits; a larger value counts as 65535).
+    std::size_t maxQueued = kDefaultMaxQueued;
+};
+
 /// The protocol endpoint with owning handles: messages go in and come out
 /// as std::unique_ptr<VMsg>, failures come back as Errors. Nothing leaks
 /// whatever the caller does with the results. Move-only.
+///
+/// Unlike the classic Carrow it checks what it takes: a message that can
+/// never be written is refused by send, a damaged or over-long block by
+/// bytesIn, and each queue holds a bounded number of messages (see
+/// EndpointOptions).
 ///
 /// @code
 /// vmsg::Endpoint endpoint(dictionary);
@@ -446,15 +494,38 @@ VMSG_API Structure structure(const CarrowDictDef& dict, const VMsg& msg);
 /// @endcode
 class VMSG_API Endpoint {
 public:
-    /// An endpoint on @p dictionary, which must outlive it.
+    /// An endpoint on @p dictionary, which must outlive it, with the
+    /// default options.
     /// @param dictionary the dictionary; kept by address, never copied.
     explicit Endpoint(const CarrowDictDef& dictionary);
+    /// An endpoint on @p dictionary with @p options.
+    /// @param dictionary the dictionary; kept by address, never copied.
+    /// @param options    what it takes in and holds; copied.
+    Endpoint(const CarrowDictDef& dictionary, const EndpointOptions& options)
+        : Endpoint(dictionary, options, sizeof(EndpointOptions))
+    {
+    }
+    /// Deletes the messages still queued in both directions.
+    ~Endpoint();
+    /// Takes the queues and options of @p other, which must not be used
+    /// again but to be destroyed or assigned to.
+    /// @param other the endpoint to take from.
+    Endpoint(Endpoint&& other) noexcept;
+    /// Deletes this endpoint's queued messages, then takes those of
+    /// @p other, as the move constructor does.
+    /// @param other the endpoint to take from.
+    /// @return this endpoint.
+    Endpoint& operator=(Endpoint&& other) noexcept;
 
     /// Checks @p msg and queues it for bytesOut.
     /// @param msg the message. When it is queued the endpoint takes it and
     ///        @p msg becomes null; when it is refused it stays in @p msg.
     /// @return empty when queued; ErrNullArgument for a null @p msg,
-    ///         ErrUnknownMessage (detail: the id) for an undefined id.
+    ///         ErrUnknownMessage (detail: the id) for an undefined id,
+    ///         ErrLengthMismatch (detail: the bytes its block would take,
+    ///         at most 65535) for a message of more than 1022 payload bytes,
+    ///         which no block can hold (segment it), ErrQueueFull when the
+    ///         outgoing queue holds EndpointOptions::maxQueued messages.
     Errors send(std::unique_ptr<VMsg>& msg);
     /// True while a message waits for bytesOut.
     /// @return whether the outgoing queue holds a message.
@@ -466,16 +537,22 @@ public:
     /// @param length   receives the bytes written; 0 when nothing was
     ///                 queued or on an error.
     /// @return empty on success or with nothing queued; ErrBufferTooSmall
-    ///         (detail: the needed size; the message stays queued) or
-    ///         ErrLengthMismatch (the message could not be written whole and
-    ///         is gone).
+    ///         (detail: the needed size, at most 1024; the message stays
+    ///         queued) or ErrLengthMismatch (the message could not be
+    ///         written whole and is gone: one of more than 1022 payload
+    ///         bytes put in through classic()).
     Errors bytesOut(void* out, std::size_t capacity, std::size_t& length);
     /// Parses a received block, checks it and queues it for receive.
     /// @param block  the bytes; not kept.
-    /// @param length the number of bytes; a block above 65535 bytes, which
-    ///               the parser cannot take whole, is refused.
-    /// @return empty when queued; ErrParseFailed (null, fewer than 2 bytes
-    ///         or more than 65535) or ErrUnknownMessage.
+    /// @param length the number of bytes.
+    /// @return empty when queued. ErrParseFailed, nothing queued, with the
+    ///         stop reason and offset that parseStop reads: for a null
+    ///         block or fewer than 2 bytes (Stop::ShortBlock), one longer
+    ///         than EndpointOptions::maxBlock (Stop::TooLong), or one whose
+    ///         walk stops before its end (the reader's stop; such a block
+    ///         is queued with the tags before the stop when acceptDamaged
+    ///         is set). ErrUnknownMessage (detail: the id); ErrQueueFull
+    ///         when the incoming queue holds maxQueued messages.
     Errors bytesIn(const void* block, std::size_t length);
     /// The oldest received message.
     /// @return the message, now the caller's, or null when none is queued.
@@ -497,6 +574,10 @@ public:
     Carrow& classic();
 
 private:
+    // The options are read up to @p optionsSize bytes, the size of
+    // EndpointOptions the caller was built with.
+    Endpoint(const CarrowDictDef& dictionary, const EndpointOptions& options, std::size_t optionsSize);
+
     // Held by pointer so that the endpoint can move; destroying it deletes
     // the messages still queued in both directions. A moved-from endpoint
     // must not be used again.

@@ -878,7 +878,10 @@ TEST_P(AllocFailure, ModernLayer)
     });
     const Bytes block = everyTypeBlock(0x21);
     eachFailure("Endpoint", [&](FailurePoint& point) {
-        vmsg::Endpoint endpoint(kDict);
+        // The block is longer than the default limit of a block.
+        vmsg::EndpointOptions options;
+        options.maxBlock = block.size();
+        vmsg::Endpoint endpoint(kDict, options);
         std::unique_ptr<VMsg> msg = mixedMessage(0x21);
         VMsg* const sent = msg.get();
         std::unique_ptr<VMsg> received;

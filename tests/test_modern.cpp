@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -111,8 +112,10 @@ TEST(ModernAccess, WalksLeaveTheCursorWhereItStands)
 }
 
 // A random tag sequence, added to a builder and, with the typed
-// constructors, to a classic message: texts and bytes around the cuts, and
-// texts with an inner NUL.
+// constructors, to a classic message: texts and bytes on both sides of
+// their limits, and texts with an inner NUL. What the typed constructors
+// would cut, the builder refuses, and the message goes on as if the call
+// had not been made.
 TEST(ModernBuilder, BytesEqualThoseOfTheTypedConstructors)
 {
     std::mt19937 rng(14);
@@ -132,12 +135,14 @@ TEST(ModernBuilder, BytesEqualThoseOfTheTypedConstructors)
             const auto n = static_cast<std::uint32_t>(rng());
             switch (rng() % 7) {
             case 0: builder.null(tagId); classic.addTag(new VTagNull(tagId)); break;
-            case 1: {
+            case 1:
+                if (data.size() > vmsg::kMaxText || data.find('\0') != std::string::npos) {
+                    EXPECT_THROW(builder.text(tagId, data), std::length_error);
+                    break;
+                }
                 builder.text(tagId, data);
-                std::string copy = data; // the classic constructor may cut its text
-                classic.addTag(new VTagString(tagId, copy.data()));
+                classic.addTag(new VTagString(tagId, data.data()));
                 break;
-            }
             case 2: builder.u32(tagId, n); classic.addTag(new VTagUInt32(tagId, static_cast<unsigned int>(n))); break;
             case 3:
                 builder.u16(tagId, static_cast<std::uint16_t>(n));
@@ -148,6 +153,10 @@ TEST(ModernBuilder, BytesEqualThoseOfTheTypedConstructors)
                 classic.addTag(new VTagUInt8(tagId, static_cast<unsigned char>(n)));
                 break;
             case 5:
+                if (data.size() > vmsg::kMaxPayload) {
+                    EXPECT_THROW(builder.bytes(tagId, data.data(), data.size()), std::length_error);
+                    break;
+                }
                 builder.bytes(tagId, data.data(), data.size());
                 classic.addTag(new VTagBytes(tagId, data.data(), static_cast<unsigned short>(data.size())));
                 break;
@@ -171,11 +180,48 @@ TEST(ModernBuilder, BytesEqualThoseOfTheTypedConstructors)
         EXPECT_EQ(next->mTagCount, 0);
     }
     // What the caller passes is never written.
-    const std::string longText(1100, 'y');
+    const std::string longText(1017, 'y');
     const char fixed[] = "const data";
     auto msg = vmsg::MessageBuilder(1).text(1, longText).bytes(2, fixed, sizeof fixed).build();
-    EXPECT_EQ(longText, std::string(1100, 'y'));
+    EXPECT_EQ(longText, std::string(1017, 'y'));
     EXPECT_EQ(vmsg::text(vmsg::findTag(*msg, 1))->size(), 1017u);
+}
+
+// The refusal names the tag and the size, and leaves the builder as it
+// was: the message built afterwards holds exactly the accepted tags.
+TEST(ModernBuilder, RefusesWhatTheTypedConstructorsWouldCut)
+{
+    const auto refusal = [](auto call) -> std::string {
+        try {
+            call();
+        } catch (const std::length_error& error) {
+            return error.what();
+        }
+        return "accepted";
+    };
+    vmsg::MessageBuilder builder(0x10);
+    builder.u8(9, 1);
+    EXPECT_EQ(refusal([&] { builder.text(1, std::string(2000, 'x')); }),
+              "vmsg::MessageBuilder::text: tag 1: 2000 bytes, at most 1017");
+    EXPECT_EQ(refusal([&] { builder.text(2, std::string(1018, 'x')); }),
+              "vmsg::MessageBuilder::text: tag 2: 1018 bytes, at most 1017");
+    EXPECT_EQ(refusal([&] { builder.text(3, std::string("ab\0c", 4)); }),
+              "vmsg::MessageBuilder::text: tag 3: 4 bytes, a NUL at byte 2");
+    EXPECT_EQ(refusal([&] { builder.text(4, std::string(1, '\0')); }),
+              "vmsg::MessageBuilder::text: tag 4: 1 bytes, a NUL at byte 0");
+    const std::string raw(1019, 'b');
+    EXPECT_EQ(refusal([&] { builder.bytes(0, raw.data(), raw.size()); }),
+              "vmsg::MessageBuilder::bytes: tag 0: 1019 bytes, at most 1018");
+    // The accepted side of each limit, and the empty text and payload.
+    EXPECT_EQ(refusal([&] { builder.text(5, std::string(1017, 'x')).text(6, ""); }), "accepted");
+    EXPECT_EQ(refusal([&] { builder.bytes(7, raw.data(), 1018).bytes(8, nullptr, 5); }), "accepted");
+    std::unique_ptr<VMsg> msg = builder.build();
+    std::vector<unsigned> ids;
+    for (const VTag& tag : vmsg::tags(*msg))
+        ids.push_back(tag.mId);
+    EXPECT_EQ(ids, (std::vector<unsigned>{9, 5, 6, 7, 8}));
+    EXPECT_EQ(msg->mLength, 4 + 1 + 4 + 1018 + 4 + 1 + 4 + 1018 + 4);
+    EXPECT_EQ(vmsg::bytes(vmsg::findTag(*msg, 8))->size(), 0u);
 }
 
 TEST(ModernErrors, HandlesFreeTheirRecordsAndNameAndDecodeEachCode)
@@ -258,10 +304,15 @@ TEST(ModernEndpoint, EveryPathLeavesEachMessageWithExactlyOneOwner)
     block[0] = 0x7f;
     EXPECT_TRUE(receiver.bytesIn(block, length).contains(ErrUnknownMessage));
 
-    // A message too large for one block is reported and gone.
+    // A message too large for one block is refused and stays the caller's;
+    // put in through the classic endpoint, bytesOut reports it and it is gone.
     const std::string bytes(1018, 'b');
     std::unique_ptr<VMsg> large = vmsg::MessageBuilder(0x10).bytes(1, bytes.data(), 1018).u8(2, 1).build();
-    ASSERT_TRUE(sender.send(large).empty());
+    vmsg::Errors refused = sender.send(large);
+    ASSERT_TRUE(refused.contains(ErrLengthMismatch));
+    EXPECT_EQ(vmsg::errorDetail(refused.front()), 2 + 4 + 1018 + 4 + 1);
+    ASSERT_TRUE(large);
+    ASSERT_EQ(sender.classic().sendMessage(large.release()), nullptr);
     std::vector<unsigned char> roomy(2000);
     EXPECT_TRUE(sender.bytesOut(roomy.data(), roomy.size(), length).contains(ErrLengthMismatch));
     EXPECT_FALSE(sender.ready());
@@ -276,6 +327,141 @@ TEST(ModernEndpoint, EveryPathLeavesEachMessageWithExactlyOneOwner)
     EXPECT_EQ(moved.definition(0x10), &kMessages[0]);
     EXPECT_EQ(&moved.dictionary(), &kDict);
     EXPECT_TRUE(moved.classic().bytesOutReady());
+}
+
+// The stop of the one ErrParseFailed record of @p errors, or why not.
+std::string stopOf(const vmsg::Errors& errors)
+{
+    if (errors.size() != 1 || errors.front().mCode != ErrParseFailed)
+        return "not one ErrParseFailed";
+    const std::optional<vmsg::ParseStop> stop = vmsg::parseStop(errors.front());
+    return stop ? std::string(vmsg::stopName(stop->stop)) + " at " + std::to_string(stop->offset) : "no stop";
+}
+
+// A message no block can hold is refused where it enters, not left at the
+// head of the queue where no buffer would ever take it.
+TEST(ModernEndpoint, SendRefusesAMessageNoBlockCanHold)
+{
+    vmsg::Endpoint endpoint(kDict);
+    // 1022 payload bytes fit exactly; one more does not.
+    std::unique_ptr<VMsg> fits = vmsg::MessageBuilder(0x10).bytes(1, std::string(1018, 'a').data(), 1018).build();
+    ASSERT_EQ(fits->mLength, 1022);
+    EXPECT_TRUE(endpoint.send(fits).empty());
+    auto over = std::make_unique<VMsg>(0x10);
+    std::string text(2000, 'x');
+    over->addTag(new VTagString(1, text.data())); // the classic constructor cuts to 1017
+    over->addTag(new VTagUInt32(2, 5u));
+    ASSERT_EQ(over->mLength, 1030);
+    VMsg* const kept = over.get();
+    vmsg::Errors errors = endpoint.send(over);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors.front().mCode, ErrLengthMismatch);
+    EXPECT_EQ(vmsg::errorDetail(errors.front()), 1032);
+    EXPECT_EQ(over.get(), kept);
+    // The queue goes on: the fitting message comes out in a block of 1024.
+    unsigned char block[vmsg::kMaxBlock];
+    std::size_t length = 0;
+    EXPECT_TRUE(endpoint.bytesOut(block, sizeof block, length).empty());
+    EXPECT_EQ(length, vmsg::kMaxBlock);
+    EXPECT_FALSE(endpoint.ready());
+}
+
+// What bytesIn refuses it queues nothing of, and says where and why.
+TEST(ModernEndpoint, BytesInRefusesDamagedAndOverlongBlocksWithTheirStop)
+{
+    const unsigned char whole[] = {0x10, 0, 1, 4, 0, 1, 7, 2, 3, 0, 2, 1, 2};
+    vmsg::Endpoint endpoint(kDict);
+    EXPECT_EQ(stopOf(endpoint.bytesIn(whole, sizeof whole - 1)), "length-beyond-block at 7");
+    EXPECT_EQ(stopOf(endpoint.bytesIn(whole, 9)), "short-tag-header at 7");
+    const unsigned char unknownType[] = {0x10, 0, 1, 4, 0, 1, 7, 2, 9, 0, 0};
+    EXPECT_EQ(stopOf(endpoint.bytesIn(unknownType, sizeof unknownType)), "unknown-type at 7");
+    const unsigned char shortValue[] = {0x10, 0, 1, 3, 0, 1, 7};
+    EXPECT_EQ(stopOf(endpoint.bytesIn(shortValue, sizeof shortValue)), "short-fixed-value at 2");
+    EXPECT_EQ(stopOf(endpoint.bytesIn(whole, 1)), "short-block at 0");
+    EXPECT_EQ(stopOf(endpoint.bytesIn(nullptr, 4)), "short-block at 0");
+    // 65 535 zero bytes would be 16 383 null tags: far beyond any block.
+    std::vector<unsigned char> zeros(65536, 0);
+    zeros[0] = 0x10;
+    EXPECT_EQ(stopOf(endpoint.bytesIn(zeros.data(), 65535)), "too-long at 0");
+    EXPECT_EQ(stopOf(endpoint.bytesIn(zeros.data(), vmsg::kMaxBlock + 1)), "too-long at 0");
+    EXPECT_EQ(endpoint.receive(), nullptr);
+    // The longest block taken: 254 null tags and a u16 tag, 1024 bytes.
+    std::vector<unsigned char> longest(vmsg::kMaxBlock, 0);
+    longest[0] = 0x10;
+    const unsigned char last[] = {1, VTag::TagUInt16, 0, 2, 0xAB, 0xCD};
+    std::copy(std::begin(last), std::end(last), longest.end() - sizeof last);
+    EXPECT_TRUE(endpoint.bytesIn(longest.data(), longest.size()).empty());
+    EXPECT_TRUE(endpoint.bytesIn(whole, sizeof whole).empty());
+    EXPECT_EQ(endpoint.receive()->mTagCount, 255);
+    EXPECT_EQ(endpoint.receive()->mTagCount, 2);
+    // Records of the classic endpoint, and of other codes, carry no stop.
+    vmsg::Errors classic(endpoint.classic().bytesIn(whole, 1));
+    EXPECT_EQ(stopOf(classic), "no stop");
+    EXPECT_EQ(vmsg::parseStop(VError(ErrMissingTag, "\0\0\0", 3)), std::nullopt);
+
+    // A caller may choose to take damaged and longer blocks, as Carrow does.
+    vmsg::EndpointOptions options;
+    options.acceptDamaged = true;
+    options.maxBlock = 100000; // counts as 65535
+    vmsg::Endpoint lenient(kDict, options);
+    EXPECT_TRUE(lenient.bytesIn(whole, sizeof whole - 1).empty());
+    EXPECT_EQ(lenient.receive()->mTagCount, 1);
+    EXPECT_TRUE(lenient.bytesIn(zeros.data(), 65535).empty());
+    EXPECT_EQ(lenient.receive()->mTagCount, 16383);
+    EXPECT_EQ(stopOf(lenient.bytesIn(zeros.data(), 65536)), "too-long at 0");
+    // Longer blocks alone: a damaged one is still refused.
+    options.acceptDamaged = false;
+    vmsg::Endpoint roomy(kDict, options);
+    EXPECT_EQ(stopOf(roomy.bytesIn(zeros.data(), 65535)), "short-tag-header at 65534");
+    options.maxBlock = 12;
+    vmsg::Endpoint tight(kDict, options);
+    EXPECT_EQ(stopOf(tight.bytesIn(whole, sizeof whole)), "too-long at 0");
+    EXPECT_TRUE(tight.bytesIn(whole, 7).empty());
+}
+
+TEST(ModernEndpoint, EachQueueHoldsAtMostItsLimit)
+{
+    const unsigned char block[] = {0x10, 0, 1, 4, 0, 1, 7};
+    const auto fill = [&](vmsg::Endpoint& endpoint, std::size_t count) {
+        std::size_t taken = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::unique_ptr<VMsg> msg = vmsg::MessageBuilder(0x10).u8(1, 7).build();
+            const vmsg::Errors sent = endpoint.send(msg);
+            const vmsg::Errors received = endpoint.bytesIn(block, sizeof block);
+            EXPECT_EQ(sent.empty(), received.empty());
+            if (!sent.empty()) {
+                EXPECT_TRUE(sent.contains(ErrQueueFull) && received.contains(ErrQueueFull));
+                EXPECT_STREQ(vmsg::errorName(sent.front().mCode), "ErrQueueFull");
+                EXPECT_TRUE(msg) << "a refused message stays with the caller";
+                break;
+            }
+            ++taken;
+        }
+        return taken;
+    };
+    vmsg::Endpoint byDefault(kDict);
+    EXPECT_EQ(fill(byDefault, vmsg::kDefaultMaxQueued + 1), vmsg::kDefaultMaxQueued);
+
+    vmsg::EndpointOptions options;
+    options.maxQueued = 2;
+    vmsg::Endpoint two(kDict, options);
+    EXPECT_EQ(fill(two, 5), 2u);
+    // Draining one message of each queue makes room for one more.
+    EXPECT_TRUE(two.receive());
+    unsigned char out[vmsg::kMaxBlock];
+    std::size_t length = 0;
+    EXPECT_TRUE(two.bytesOut(out, sizeof out, length).empty());
+    EXPECT_EQ(fill(two, 5), 1u);
+    // The options go with the endpoint when it moves.
+    vmsg::Endpoint moved(std::move(two));
+    EXPECT_EQ(fill(moved, 5), 0u);
+    vmsg::Endpoint assigned(kDict);
+    assigned = std::move(moved);
+    EXPECT_EQ(fill(assigned, 5), 0u);
+
+    options.maxQueued = 0; // no limit
+    vmsg::Endpoint unbounded(kDict, options);
+    EXPECT_EQ(fill(unbounded, vmsg::kDefaultMaxQueued + 10), vmsg::kDefaultMaxQueued + 10);
 }
 
 TEST(ModernChecks, MissingTagsEqualsCheckMessageTagsOnRandomMessages)

@@ -15,9 +15,9 @@ namespace {
 
 class Endpoint {
 public:
-    explicit Endpoint(py::handle dictionary)
+    Endpoint(py::handle dictionary, const vmsg::EndpointOptions& options)
         : mDictionaryObject(py::reinterpret_borrow<py::object>(dictionary)),
-          mDictionary(dictionaryArgument(dictionary, "Endpoint(): dictionary")), mEndpoint(mDictionary.def())
+          mDictionary(dictionaryArgument(dictionary, "Endpoint(): dictionary")), mEndpoint(mDictionary.def(), options)
     {
     }
 
@@ -104,20 +104,36 @@ void defineEndpoint(py::module_& module)
                          "The library's protocol endpoint on a dictionary: messages are checked and queued to go "
                          "out (send, bytes_out) and come in (bytes_in, get_message). Refusals raise the "
                          "ProtocolError subclass of their code.")
-        .def(py::init<py::handle>(), py::arg("dictionary"))
+        .def(py::init([](py::handle dictionary, bool acceptDamaged, py::handle maxBlock, py::handle maxQueued) {
+                 vmsg::EndpointOptions options;
+                 options.acceptDamaged = acceptDamaged;
+                 options.maxBlock = unsignedArgument(maxBlock, 0, std::numeric_limits<long>::max(),
+                                                     "Endpoint(): max_block");
+                 options.maxQueued = unsignedArgument(maxQueued, 0, std::numeric_limits<long>::max(),
+                                                      "Endpoint(): max_queued");
+                 return std::make_unique<Endpoint>(dictionary, options);
+             }),
+             py::arg("dictionary"), py::kw_only(), py::arg("accept_damaged") = false,
+             py::arg("max_block") = vmsg::kMaxBlock, py::arg("max_queued") = vmsg::kDefaultMaxQueued,
+             "An endpoint on a vmsg.Dictionary. accept_damaged: queue a block damaged after its header with the "
+             "tags before the damage instead of raising ParseFailed; max_block: the longest block bytes_in takes "
+             "(at most 65535); max_queued: the most messages each queue holds, beyond which send and bytes_in "
+             "raise QueueFull (0 for no limit, at most 65535).")
         .def("send", &Endpoint::send, py::arg("message"),
              "Checks the message's id and queues a copy of it for bytes_out. UnknownMessage for an id the "
-             "dictionary does not define.")
+             "dictionary does not define, LengthMismatch for a message of over 1022 payload bytes, which no "
+             "block holds (segment it), QueueFull when max_queued messages wait.")
         .def("ready", &Endpoint::ready, "Whether a message waits for bytes_out.")
         .def("bytes_out", &Endpoint::bytesOut, py::arg("capacity") = VMSG_MAX_BLOCK,
              "The oldest queued message written for the wire, in at most capacity bytes; b'' when none is "
              "queued. BufferTooSmall (detail: the bytes needed; the message stays queued) or LengthMismatch (the "
              "message cannot be written whole, over 1022 payload bytes, and is gone).")
         .def("bytes_in", &Endpoint::bytesIn, py::arg("data"),
-             "Parses a received block, checks its id and queues the message for get_message. ParseFailed for "
-             "fewer than 2 bytes or more than 65535, UnknownMessage for an id the dictionary does not define. A "
-             "block damaged after its header is taken with the tags before the damage, as the library does; the "
-             "message's stop says so.")
+             "Parses a received block, checks its id and queues the message for get_message. ParseFailed, with "
+             "stop and stop_offset, for fewer than 2 bytes, more than max_block, or a block damaged after its "
+             "header (unless accept_damaged: then it is taken with the tags before the damage and the message's "
+             "stop says so); UnknownMessage for an id the dictionary does not define; QueueFull when "
+             "max_queued messages wait.")
         .def("get_message", &Endpoint::getMessage,
              "The oldest received message (vmsg.Message, with stop and stop_offset of its block), or None.")
         .def("check", &Endpoint::check, py::arg("message"),

@@ -1,6 +1,7 @@
 #include "errors.h"
 
 #include "arguments.h"
+#include "message.h"
 #include "values.h"
 
 #include <Decode.h>
@@ -19,15 +20,17 @@ struct ErrorClass {
     const char* doc;
 };
 
-constexpr std::array<ErrorClass, 7> kErrorClasses{{
+constexpr std::array<ErrorClass, 8> kErrorClasses{{
     {ErrUnknownMessage, "UnknownMessage", "The message id is not in the dictionary; detail: the id."},
     {ErrMissingTag, "MissingTag", "A required tag is missing; detail: its tag id (errors lists every one)."},
     {ErrBufferTooSmall, "BufferTooSmall",
      "The capacity given to bytes_out is too small; detail: the bytes needed. The message stays queued."},
     {ErrLengthMismatch, "LengthMismatch",
-     "The queued message could not be written whole (over 1022 payload bytes) and is gone; no detail."},
+     "A message of over 1022 payload bytes, which no block holds: refused by Endpoint.send (detail: the "
+     "bytes its block would take) or, queued another way, gone from bytes_out (no detail)."},
     {ErrParseFailed, "ParseFailed",
-     "The block yields no message: fewer than 2 bytes, or more than the parser takes (65535); no detail. "
+     "The block yields no message, or Endpoint.bytes_in refuses it: fewer than 2 bytes, longer than the "
+     "endpoint takes, or damaged. stop and stop_offset say why and where (None when not known); no detail. "
      "Also a ValueError."},
     {ErrNullArgument, "NullArgument",
      "A required argument was null; no detail. The module never passes null, so it is not raised from "
@@ -35,6 +38,8 @@ constexpr std::array<ErrorClass, 7> kErrorClasses{{
     {ErrTagCountMismatch, "TagCountMismatch",
      "The structured view copied another number of tags than the message counts (a message of more than "
      "65535 tags); detail: copies minus the count."},
+    {ErrQueueFull, "QueueFull",
+     "The endpoint's queue holds max_queued messages: send or bytes_in took nothing; no detail."},
 }};
 
 // Created once with the module and kept for the life of the interpreter.
@@ -143,6 +148,11 @@ void raiseErrors(const std::vector<const VError*>& records, const vmsgtool::Dict
     instance.attr("name") = py::str(vmsg::errorName(first.mCode));
     instance.attr("detail") = detail ? py::object(py::int_(*detail)) : py::object(py::none());
     instance.attr("data") = list[0].attr("data");
+    if (first.mCode == ErrParseFailed) {
+        const std::optional<vmsg::ParseStop> stop = vmsg::parseStop(first);
+        instance.attr("stop") = stop ? stopObject(stop->stop) : py::object(py::none());
+        instance.attr("stop_offset") = stop ? py::object(py::int_(stop->offset)) : py::object(py::none());
+    }
     instance.attr("errors") = list;
     raiseInstance(type, instance);
 }

@@ -22,7 +22,7 @@ namespace {
 
 // The members of vmsg.Stop, by the value of vmsg::Stop; kept for the life
 // of the interpreter.
-constexpr int kStopCount = static_cast<int>(vmsg::Stop::ShortFixedValue) + 1;
+constexpr int kStopCount = static_cast<int>(vmsg::Stop::TooLong) + 1;
 std::array<PyObject*, kStopCount> gStops{};
 
 // Tags shown by the repr of a message too large for one block.

@@ -11,7 +11,7 @@ TOUR_BLOCK = bytes.fromhex("10 00 01 02 00 04 00 00 00 2a 02 01 00 07 70 75 6d 7
 ERROR_CLASSES = [(vmsg.UnknownMessage, 1, "ErrUnknownMessage"), (vmsg.MissingTag, 3, "ErrMissingTag"),
                  (vmsg.BufferTooSmall, 5, "ErrBufferTooSmall"), (vmsg.LengthMismatch, 6, "ErrLengthMismatch"),
                  (vmsg.ParseFailed, 7, "ErrParseFailed"), (vmsg.NullArgument, 10, "ErrNullArgument"),
-                 (vmsg.TagCountMismatch, 11, "ErrTagCountMismatch")]
+                 (vmsg.TagCountMismatch, 11, "ErrTagCountMismatch"), (vmsg.QueueFull, 12, "ErrQueueFull")]
 
 
 @pytest.fixture
@@ -76,30 +76,55 @@ def test_a_buffer_too_small_keeps_the_message_queued(endpoint):
     assert endpoint.ready() and endpoint.bytes_out(34) == TOUR_BLOCK
 
 
-def test_a_message_too_large_for_a_block_is_refused_and_dropped(endpoint):
+def test_a_message_too_large_for_a_block_is_refused_where_it_enters(endpoint):
     large = vmsg.Message(0x10, tags=[(49, "bytes", bytes(500))] * 3)
-    endpoint.send(large)
-    # 1514 bytes: more than the default capacity of 1024, and more than a block.
-    assert raised(vmsg.BufferTooSmall, endpoint.bytes_out).detail == 1514
-    raised(vmsg.LengthMismatch, endpoint.bytes_out, 10**6)
+    error = raised(vmsg.LengthMismatch, endpoint.send, large)
+    # 1514 bytes: more than a block holds, whatever the buffer.
+    assert error.detail == 1514 and "a message of 1514 bytes fits no block (at most 1024)" in str(error)
     assert not endpoint.ready()
-    # 65 tags of 1018 bytes: more than any 16-bit length, never kept waiting.
-    endpoint.send(vmsg.Message(0x10, tags=[(49, "bytes", bytes(1018))] * 65))
-    raised(vmsg.LengthMismatch, endpoint.bytes_out)
-    assert not endpoint.ready()
+    # 65 tags of 1018 bytes: more than any 16-bit length.
+    assert raised(vmsg.LengthMismatch, endpoint.send, vmsg.Message(0x10, tags=[(49, "bytes", bytes(1018))] * 65)).detail == 65535
+    # The largest message that fits goes out whole.
+    endpoint.send(vmsg.Message(0x10, tags=[(49, "bytes", bytes(1018))]))
+    assert len(endpoint.bytes_out()) == 1024
 
 
 def test_blocks_without_a_message_fail_to_parse(endpoint):
-    for block in (b"", b"\x10", bytes(65536)):
+    for block, stop in ((b"", vmsg.Stop.SHORT_BLOCK), (b"\x10", vmsg.Stop.SHORT_BLOCK), (bytes(1025), vmsg.Stop.TOO_LONG),
+                        (bytes(65536), vmsg.Stop.TOO_LONG)):
         error = raised(vmsg.ParseFailed, endpoint.bytes_in, block)
         assert isinstance(error, ValueError) and error.detail is None and "the block yields no message" in str(error)
+        assert (error.stop, error.stop_offset) == (stop, 0)
+    assert endpoint.get_message() is None
 
 
-def test_a_damaged_block_is_taken_up_to_the_damage_and_says_so(endpoint):
+def test_a_damaged_block_is_refused_with_where_and_why(endpoint):
+    error = raised(vmsg.ParseFailed, endpoint.bytes_in, TOUR_BLOCK[:-2])
+    assert (error.stop, error.stop_offset) == (vmsg.Stop.LENGTH_BEYOND_BLOCK, 26)
+    assert "length-beyond-block at offset 26" in str(error)
+    assert endpoint.get_message() is None
+
+
+def test_an_endpoint_that_accepts_damage_takes_it_up_to_the_damage(dictionary):
+    endpoint = vmsg.Endpoint(dictionary, accept_damaged=True)
     endpoint.bytes_in(TOUR_BLOCK[:-2])
     received = endpoint.get_message()
     assert received.tags == TELEMETRY[:3]
     assert (received.stop, received.stop_offset) == (vmsg.Stop.LENGTH_BEYOND_BLOCK, 26)
+
+
+def test_the_queues_hold_at_most_max_queued_messages(dictionary):
+    endpoint = vmsg.Endpoint(dictionary, max_queued=1, max_block=2000)
+    endpoint.bytes_in(TOUR_BLOCK)
+    raised(vmsg.QueueFull, endpoint.bytes_in, TOUR_BLOCK)
+    assert endpoint.get_message() is not None and endpoint.get_message() is None
+    endpoint.send(vmsg.Message(0x10))
+    error = raised(vmsg.QueueFull, endpoint.send, vmsg.Message(0x10))
+    assert error.code == 12 and error.name == "ErrQueueFull"
+    with pytest.raises(TypeError):
+        vmsg.Endpoint(dictionary, True)  # the options are keywords
+    with pytest.raises(ValueError, match="max_queued"):
+        vmsg.Endpoint(dictionary, max_queued=-1)
 
 
 def test_a_structure_of_more_tags_than_the_count_holds_is_refused(dictionary):

@@ -67,12 +67,12 @@ VList* Carrow::bytesOut(unsigned char* out, unsigned short* length)
         *length = 0;
         return nullptr;
     }
-    // Widened: mLength + 2 exceeds 16 bits for a payload of 65534 bytes or
-    // more (65535 also stands for a length that would not fit 16 bits). No
-    // buffer holds such a message, so it is never kept waiting for one: it
-    // goes on to getMsg, which refuses it, and is reported as not sent.
-    const unsigned needed = msg->mLength + 2u;
-    if (needed <= 0xFFFFu && (!out || *length < needed)) {
+    // A message of more than 1022 payload bytes fits no block: getMsg
+    // refuses it whatever the buffer, so it is never kept waiting for one
+    // (that would stall the queue behind it). It goes on to getMsg, which
+    // writes nothing, and is reported as not sent.
+    const unsigned needed = msg->mLength + static_cast<unsigned>(vmsg::kMessageHeaderSize);
+    if (needed <= vmsg::kMaxBlock && (!out || *length < needed)) {
         const auto detail = static_cast<unsigned short>(needed);
         return vmsg::errorList(ErrBufferTooSmall, &detail, sizeof detail);
     }

@@ -1,5 +1,6 @@
 #include "endpoint/ErrorList.h"
 
+#include <cstring>
 #include <memory>
 
 namespace vmsg {
@@ -17,6 +18,15 @@ VList* errorList(VErrorCode code, const void* detail, unsigned short length)
     ErrorListPtr list(new VList());
     addError(*list, code, detail, length);
     return list.release();
+}
+
+VList* parseFailure(Stop stop, std::size_t offset)
+{
+    unsigned char detail[kParseStopDetailSize];
+    detail[0] = static_cast<unsigned char>(stop);
+    const auto at = static_cast<unsigned short>(offset);
+    std::memcpy(detail + 1, &at, sizeof at);
+    return errorList(ErrParseFailed, detail, sizeof detail);
 }
 
 void deleteErrorList(VList* list)

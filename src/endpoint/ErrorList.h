@@ -3,7 +3,9 @@
 #define VMSG_SRC_ENDPOINT_ERRORLIST_H
 
 #include <VList.h>
+#include <VWire.h>
 
+#include <cstddef>
 #include <memory>
 
 namespace vmsg {
@@ -14,6 +16,14 @@ void addError(VList& list, VErrorCode code, const void* detail = nullptr, unsign
 
 /// A new list holding one record.
 VList* errorList(VErrorCode code, const void* detail = nullptr, unsigned short length = 0);
+
+/// The detail of an ErrParseFailed record that vmsg::parseStop reads: the
+/// stop reason, then the offset as a 16-bit integer in host order.
+inline constexpr unsigned short kParseStopDetailSize = 3;
+
+/// A new list holding ErrParseFailed for a walk that ended with @p stop at
+/// @p offset (at most 65535).
+VList* parseFailure(Stop stop, std::size_t offset);
 
 /// Pulls and deletes every record of @p list, then deletes the list.
 void deleteErrorList(VList* list);

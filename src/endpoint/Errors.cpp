@@ -50,6 +50,7 @@ const char* errorName(unsigned code)
     case ErrParseFailed: return "ErrParseFailed";
     case ErrNullArgument: return "ErrNullArgument";
     case ErrTagCountMismatch: return "ErrTagCountMismatch";
+    case ErrQueueFull: return "ErrQueueFull";
     default: return "unknown error";
     }
 }
@@ -64,11 +65,12 @@ std::optional<int> errorDetail(const VError& error)
             return error.mData[0];
         break;
     case ErrBufferTooSmall:
+    case ErrLengthMismatch:
     case ErrTagCountMismatch:
-        // Two bytes of a 16-bit integer in host order; the size is
+        // Two bytes of a 16-bit integer in host order; the sizes are
         // unsigned, the difference of counts signed.
         if (sized(2)) {
-            if (error.mCode == ErrBufferTooSmall) {
+            if (error.mCode != ErrTagCountMismatch) {
                 unsigned short size;
                 std::memcpy(&size, error.mData, sizeof size);
                 return size;
@@ -82,6 +84,16 @@ std::optional<int> errorDetail(const VError& error)
         break;
     }
     return std::nullopt;
+}
+
+std::optional<ParseStop> parseStop(const VError& error)
+{
+    if (error.mCode != ErrParseFailed || !error.mData || error.mLength != kParseStopDetailSize ||
+        error.mData[0] > static_cast<unsigned char>(Stop::TooLong))
+        return std::nullopt;
+    unsigned short offset;
+    std::memcpy(&offset, error.mData + 1, sizeof offset);
+    return ParseStop{static_cast<Stop>(error.mData[0]), offset};
 }
 
 } // namespace vmsg

@@ -1,9 +1,23 @@
 // Building messages with chained calls, and finding tags by id.
 #include <vmsg.hpp>
 
+#include <cstring>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 namespace vmsg {
+
+namespace {
+
+// "vmsg::MessageBuilder::text: tag 1: 2000 bytes, at most 1017"
+std::string refusal(const char* call, unsigned char tagId, std::size_t size, const std::string& why)
+{
+    return std::string("vmsg::MessageBuilder::") + call + ": tag " + std::to_string(tagId) + ": " +
+           std::to_string(size) + " " + why;
+}
+
+} // namespace
 
 MessageBuilder::MessageBuilder(unsigned char id, unsigned char flags) : mId(id), mFlags(flags) {}
 
@@ -46,15 +60,22 @@ MessageBuilder& MessageBuilder::f32(unsigned char tagId, float value)
 
 MessageBuilder& MessageBuilder::text(unsigned char tagId, std::string_view text)
 {
-    // The counted constructor reads no further than the count and stops at
-    // a NUL; beyond 1017 characters nothing is kept anyway.
-    const std::size_t count = text.size() < kMaxText ? text.size() : kMaxText;
-    return add(new VTagString(tagId, text.data(), static_cast<unsigned short>(count)));
+    // The typed constructor would cut a longer text, or end it at a NUL;
+    // the builder refuses instead, so that what is built is what was asked.
+    if (text.size() > kMaxText)
+        throw std::length_error(refusal("text", tagId, text.size(), "bytes, at most " + std::to_string(kMaxText)));
+    if (const void* nul = text.empty() ? nullptr : std::memchr(text.data(), 0, text.size())) {
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
+        throw std::length_error(refusal("text", tagId, text.size(), "bytes, a NUL at byte " + std::to_string(at)));
+    }
+    return add(new VTagString(tagId, text.data(), static_cast<unsigned short>(text.size())));
 }
 
 MessageBuilder& MessageBuilder::bytes(unsigned char tagId, const void* data, std::size_t size)
 {
-    const std::size_t kept = !data ? 0 : size < kMaxPayload ? size : kMaxPayload;
+    const std::size_t kept = data ? size : 0;
+    if (kept > kMaxPayload)
+        throw std::length_error(refusal("bytes", tagId, kept, "bytes, at most " + std::to_string(kMaxPayload)));
     // VTagBytes copies the bytes and never writes them.
     return add(new VTagBytes(tagId, const_cast<void*>(data), static_cast<unsigned short>(kept)));
 }

@@ -226,8 +226,17 @@ std::string errorText(const VError& error, const Dictionary* dict)
     case ErrMissingTag: return "required " + tagLabel(first, dict) + " is missing";
     case ErrBufferTooSmall:
         return "needs a buffer of " + std::to_string(vmsg::errorDetail(error).value_or(0)) + " bytes";
-    case ErrLengthMismatch: return "the written size differs from the message length";
-    case ErrParseFailed: return "the block yields no message";
+    case ErrLengthMismatch:
+        if (const std::optional<int> size = vmsg::errorDetail(error))
+            return "a message of " + std::to_string(*size) + " bytes fits no block (at most " +
+                   std::to_string(vmsg::kMaxBlock) + ")";
+        return "the written size differs from the message length";
+    case ErrParseFailed:
+        if (const std::optional<vmsg::ParseStop> stop = vmsg::parseStop(error))
+            return std::string("the block yields no message: ") + vmsg::stopName(stop->stop) + " at offset " +
+                   std::to_string(stop->offset);
+        return "the block yields no message";
+    case ErrQueueFull: return "the endpoint's queue is full";
     case ErrNullArgument: return "a required argument was null";
     case ErrTagCountMismatch:
         return "copies minus tag count is " + std::to_string(vmsg::errorDetail(error).value_or(0));

@@ -65,6 +65,7 @@ const char* stopReasonName(vmsg::Stop reason)
     case vmsg::Stop::LengthBeyondBlock: return "length-beyond-block";
     case vmsg::Stop::UnknownType: return "unknown-type-code";
     case vmsg::Stop::ShortFixedValue: return "short-fixed-value";
+    case vmsg::Stop::TooLong: return "too-long";
     }
     return "refused";
 }
@@ -86,6 +87,8 @@ std::string describeStop(const WalkStop& stop)
     case vmsg::Stop::ShortFixedValue:
         return tag + " of type " + typeName(stop.code) + " declares " + plural(stop.declared, "byte") +
                ", its value needs " + std::to_string(vmsg::typeInfo(stop.code)->minPayload());
+    case vmsg::Stop::TooLong:
+        return "the block is longer than its receiver takes";
     case vmsg::Stop::End:
         break;
     }
