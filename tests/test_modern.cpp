@@ -2,6 +2,7 @@
 // typed access that is empty on a type mismatch, walks that leave the
 // cursor alone, and builder, missingTags and structure equal to the
 // classic operations they stand for.
+#include <VList.h>
 #include <vmsg.hpp>
 
 #include "LogCapture.h"
@@ -176,6 +177,27 @@ TEST(ModernBuilder, BytesEqualThoseOfTheTypedConstructors)
     auto msg = vmsg::MessageBuilder(1).text(1, longText).bytes(2, fixed, sizeof fixed).build();
     EXPECT_EQ(longText, std::string(1100, 'y'));
     EXPECT_EQ(vmsg::text(vmsg::findTag(*msg, 1))->size(), 1017u);
+}
+
+TEST(ModernFind, FindTagGivesTheFirstOfRepeatedIdsAndFindsIdZero)
+{
+    std::unique_ptr<VMsg> msg =
+        vmsg::MessageBuilder(0x21).u8(0, 9).u16(7, 1).u8(3, 2).u32(7, 3).u8(7, 4).build();
+    EXPECT_EQ(vmsg::value<std::uint8_t>(vmsg::findTag(*msg, 0)), 9);
+    EXPECT_EQ(vmsg::value<std::uint16_t>(vmsg::findTag(*msg, 7)), 1) << "the first tag 7, not a later one";
+    EXPECT_EQ(vmsg::value<std::uint8_t>(vmsg::findTag(*msg, 3)), 2);
+    EXPECT_EQ(vmsg::findTag(*msg, 255), nullptr);
+    EXPECT_EQ(vmsg::findTag(*msg, 1), nullptr);
+}
+
+TEST(ModernErrors, AnEmptyListIsNothingToReport)
+{
+    vmsg::Errors none(new VList);
+    EXPECT_TRUE(none.empty());
+    EXPECT_FALSE(none);
+    EXPECT_EQ(none.size(), 0u);
+    EXPECT_TRUE(vmsg::Errors().empty());
+    EXPECT_TRUE(vmsg::Errors(nullptr).empty());
 }
 
 TEST(ModernErrors, HandlesFreeTheirRecordsAndNameAndDecodeEachCode)
