@@ -200,14 +200,16 @@ TEST(Dictionary, ListsHoldAtMost255Entries)
     const std::string tags = "\"tags\": " + listOf(255, tag);
     for (int count : {255, 256}) {
         const std::string over = count == 256 ? "expected at most 255 entries, found 256" : "";
-        EXPECT_EQ(errorOf("{\"tags\": " + listOf(count, tag) + "}"), over.empty() ? "accepted" : "d.json:1: tags: " + over);
+        EXPECT_EQ(errorOf("{\"tags\": " + listOf(count, tag) + "}"),
+                  over.empty() ? "accepted" : "d.json:1: tags: " + over);
         EXPECT_EQ(errorOf("{\"messages\": " + listOf(count, message) + "}"),
                   over.empty() ? "accepted" : "d.json:1: messages: " + over);
         EXPECT_EQ(errorOf("{" + tags + ", \"meta\": " + listOf(count, meta) + "}"),
                   over.empty() ? "accepted" : "d.json:1: meta: " + over);
         // A required list may name a tag many times.
-        const std::string required = errorOf("{" + tags + ", \"messages\": [{\"id\": 1, \"name\": \"m\", \"required\": " +
-                                             listOf(count, [](int) { return std::string("1"); }) + "}]}");
+        const std::string required =
+            errorOf("{" + tags + ", \"messages\": [{\"id\": 1, \"name\": \"m\", \"required\": " +
+                    listOf(count, [](int) { return std::string("1"); }) + "}]}");
         if (count == 255)
             EXPECT_EQ(required, "accepted");
         else
