@@ -7,8 +7,9 @@
 #   <prefix>/<libdir>/pkgconfig/  vmsg.pc
 #   <prefix>/<libdir>/cmake/vmsg/ vmsgConfig.cmake, vmsgConfigVersion.cmake,
 #                                 vmsgTargets*.cmake (vmsg::vmsg, vmsg::vlog)
-# Both the pkg-config file and the CMake package are relocatable, so
-# `cmake --install <build> --prefix <anywhere>` gives a usable tree.
+# `cmake --install <build> --prefix <anywhere>` gives a usable tree: the
+# CMake package is relocatable, the pkg-config file is written for the
+# prefix installed to.
 
 include(CMakePackageConfigHelpers)
 
@@ -59,29 +60,26 @@ install(FILES
     DESTINATION "${VMSG_INSTALL_CMAKEDIR}"
     COMPONENT Development)
 
-# pkg-config file. Its paths are relative to the .pc file's own location
-# (${pcfiledir}) so that the installed tree can be moved or installed with
-# --prefix / DESTDIR. Absolute install dirs are used as they are.
-if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
-    set(VMSG_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
-else()
-    file(RELATIVE_PATH _vmsg_pc_up "/p/${VMSG_INSTALL_PKGCONFIGDIR}" "/p")
-    string(REGEX REPLACE "/$" "" _vmsg_pc_up "${_vmsg_pc_up}")
-    set(VMSG_PC_PREFIX "\${pcfiledir}/${_vmsg_pc_up}")
-    unset(_vmsg_pc_up)
-endif()
-if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
-    set(VMSG_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
-else()
-    set(VMSG_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
-endif()
-if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
-    set(VMSG_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
-else()
-    set(VMSG_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
-endif()
-configure_file("${CMAKE_CURRENT_LIST_DIR}/vmsg.pc.in"
-    "${PROJECT_BINARY_DIR}/vmsg.pc" @ONLY)
+# pkg-config file, written when it is installed, for the prefix installed
+# to (`cmake --install --prefix P` gives P; a DESTDIR is left out, as the
+# files are used from the prefix): plain absolute paths such as
+# -I/usr/include/vmsg, with no "lib/pkgconfig/../.." in them.
+# Absolute install dirs are used as they are.
+foreach(_vmsg_pc_dir LIBDIR INCLUDEDIR)
+    if(IS_ABSOLUTE "${CMAKE_INSTALL_${_vmsg_pc_dir}}")
+        set(VMSG_PC_${_vmsg_pc_dir} "${CMAKE_INSTALL_${_vmsg_pc_dir}}")
+    else()
+        set(VMSG_PC_${_vmsg_pc_dir} "\${prefix}/${CMAKE_INSTALL_${_vmsg_pc_dir}}")
+    endif()
+endforeach()
+unset(_vmsg_pc_dir)
+set(VMSG_PC_PREFIX "@VMSG_PC_INSTALL_PREFIX@")
+configure_file("${CMAKE_CURRENT_LIST_DIR}/vmsg.pc.in" "${PROJECT_BINARY_DIR}/vmsg.pc.in" @ONLY)
+install(CODE "
+    # vmsg.pc for this prefix, without a trailing slash.
+    string(REGEX REPLACE \"(.)/+$\" \"\\\\1\" VMSG_PC_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${PROJECT_BINARY_DIR}/vmsg.pc.in\" \"${PROJECT_BINARY_DIR}/vmsg.pc\" @ONLY)"
+    COMPONENT Development)
 install(FILES "${PROJECT_BINARY_DIR}/vmsg.pc"
     DESTINATION "${VMSG_INSTALL_PKGCONFIGDIR}"
     COMPONENT Development)

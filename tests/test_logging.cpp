@@ -2,6 +2,8 @@
 // for any number of names, names in reused buffers, and names in libraries
 // that are loaded and unloaded.
 #include <VMsg.h>
+#include <cVlog.h>
+#include <log4cpp/Category.hh>
 
 #include "LogCapture.h"
 #include "TestHelpers.h"
@@ -12,6 +14,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -101,4 +104,47 @@ TEST(NamedLogger, FindsEachCategoryByTheNameItHoldsAtTheFirstLine)
     LogCapture messages("VMsg");
     VMsg msg(1);
     EXPECT_EQ(messages.lines(), (Lines{"VMsg() - " + pointerText(&msg)}));
+}
+
+// cVlog::getLog keeps the last few categories of each thread. Every look-up
+// must give the category of exactly that name: not one whose name is a
+// prefix of it or starts with it, not the former name of an entry that a
+// shorter name took over, and still after more names than it keeps. Each
+// case runs in a thread of its own, whose cache starts empty.
+TEST(NamedLogger, GetLogGivesTheCategoryOfExactlyThatName)
+{
+    const auto nameOf = [](const char* name) { return cVlog::getLog(name).getName(); };
+    std::vector<std::string> failures;
+    std::thread([&] {
+        // A name and its prefix, both kept.
+        for (const char* name : {"x.n1", "x.n10", "x.n1", "x.n10", "x.n"})
+            if (nameOf(name) != name)
+                failures.push_back(std::string(name) + " gave " + nameOf(name));
+    }).join();
+    std::thread([&] {
+        // y.abc0 first; seven more names; then y.ab takes y.abc0's entry.
+        std::vector<std::string> names = {"y.abc0"};
+        for (int i = 1; i < 8; ++i)
+            names.push_back("y.other" + std::to_string(i));
+        names.push_back("y.ab");
+        names.push_back("y.abc0");
+        names.push_back("y.ab");
+        for (const std::string& name : names)
+            if (nameOf(name.c_str()) != name)
+                failures.push_back(name + " gave " + nameOf(name.c_str()));
+    }).join();
+    std::thread([&] {
+        // From 1 to 12 names in turn, each three times over: more names
+        // than entries, and one of exactly 23 characters (the longest kept).
+        for (int count = 1; count <= 12; ++count) {
+            for (int round = 0; round < 3; ++round) {
+                for (int i = 0; i < count; ++i) {
+                    const std::string name = i == 11 ? "z.twenty-three-chars..." : "z.k" + std::to_string(i);
+                    if (nameOf(name.c_str()) != name)
+                        failures.push_back(name + " of " + std::to_string(count) + " gave " + nameOf(name.c_str()));
+                }
+            }
+        }
+    }).join();
+    EXPECT_TRUE(failures.empty()) << ::testing::PrintToString(failures);
 }

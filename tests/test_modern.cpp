@@ -2,6 +2,7 @@
 // typed access that is empty on a type mismatch, walks that leave the
 // cursor alone, and builder, missingTags and structure equal to the
 // classic operations they stand for.
+#include <VList.h>
 #include <vmsg.hpp>
 
 #include "LogCapture.h"
@@ -222,6 +223,27 @@ TEST(ModernBuilder, RefusesWhatTheTypedConstructorsWouldCut)
     EXPECT_EQ(ids, (std::vector<unsigned>{9, 5, 6, 7, 8}));
     EXPECT_EQ(msg->mLength, 4 + 1 + 4 + 1018 + 4 + 1 + 4 + 1018 + 4);
     EXPECT_EQ(vmsg::bytes(vmsg::findTag(*msg, 8))->size(), 0u);
+}
+
+TEST(ModernFind, FindTagGivesTheFirstOfRepeatedIdsAndFindsIdZero)
+{
+    std::unique_ptr<VMsg> msg =
+        vmsg::MessageBuilder(0x21).u8(0, 9).u16(7, 1).u8(3, 2).u32(7, 3).u8(7, 4).build();
+    EXPECT_EQ(vmsg::value<std::uint8_t>(vmsg::findTag(*msg, 0)), 9);
+    EXPECT_EQ(vmsg::value<std::uint16_t>(vmsg::findTag(*msg, 7)), 1) << "the first tag 7, not a later one";
+    EXPECT_EQ(vmsg::value<std::uint8_t>(vmsg::findTag(*msg, 3)), 2);
+    EXPECT_EQ(vmsg::findTag(*msg, 255), nullptr);
+    EXPECT_EQ(vmsg::findTag(*msg, 1), nullptr);
+}
+
+TEST(ModernErrors, AnEmptyListIsNothingToReport)
+{
+    vmsg::Errors none(new VList);
+    EXPECT_TRUE(none.empty());
+    EXPECT_FALSE(none);
+    EXPECT_EQ(none.size(), 0u);
+    EXPECT_TRUE(vmsg::Errors().empty());
+    EXPECT_TRUE(vmsg::Errors(nullptr).empty());
 }
 
 TEST(ModernErrors, HandlesFreeTheirRecordsAndNameAndDecodeEachCode)

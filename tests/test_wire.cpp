@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <random>
@@ -177,6 +179,52 @@ TEST(WireReader, ViewsGiveWhatTheParsedTagHolds)
     vmsg::Reader reader(block.data(), block.size());
     EXPECT_EQ(reader.id(), 0x31);
     EXPECT_EQ(reader.flags(), 0x85);
+}
+
+// A block of one tag of TYPE declaring DECLARED payload bytes, all FILL.
+Bytes oneTag(unsigned char type, std::size_t declared, unsigned char fill)
+{
+    Bytes block = {0x10, 0x00, 0x01, type, static_cast<unsigned char>(declared >> 8),
+                   static_cast<unsigned char>(declared & 0xff)};
+    block.insert(block.end(), declared, fill);
+    return block;
+}
+
+TEST(WireReader, ValuesOnBothSidesOfTheirLengthLimits)
+{
+    // Text without a NUL: all of it up to 1017 characters, 1017 beyond,
+    // as parseMsg gives.
+    for (std::size_t declared : {1016u, 1017u, 1018u, 1024u}) {
+        const Bytes block = oneTag(VTag::TagString, declared, 'x');
+        vmsg::Reader reader(block.data(), block.size());
+        vmsg::TagView view;
+        ASSERT_TRUE(reader.next(view)) << declared;
+        EXPECT_EQ(view.text().size(), std::min<std::size_t>(declared, 1017)) << declared;
+        EXPECT_EQ(readAll(block).tags, parsedTags(block)) << declared;
+    }
+    // Numbers read from fewer bytes than they take are 0; from enough,
+    // the leading bytes big-endian.
+    const struct {
+        std::size_t declared;
+        std::uint32_t u8, u16, u32;
+    } cases[] = {
+        {0, 0, 0, 0},
+        {1, 0xab, 0, 0},
+        {2, 0xab, 0xabab, 0},
+        {3, 0xab, 0xabab, 0},
+        {4, 0xab, 0xabab, 0xabababab},
+        {6, 0xab, 0xabab, 0xabababab},
+    };
+    for (const auto& c : cases) {
+        const Bytes block = oneTag(VTag::TagBytes, c.declared, 0xab);
+        vmsg::Reader reader(block.data(), block.size());
+        vmsg::TagView view;
+        ASSERT_TRUE(reader.next(view)) << c.declared;
+        EXPECT_EQ(view.u8(), c.u8) << c.declared;
+        EXPECT_EQ(view.u16(), c.u16) << c.declared;
+        EXPECT_EQ(view.u32(), c.u32) << c.declared;
+        EXPECT_EQ(vmsg::bitsOfFloat(view.f32()), c.u32) << c.declared;
+    }
 }
 
 TEST(WireReader, EveryTruncatedPrefixStopsWhereParseMsgStops)

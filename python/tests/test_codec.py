@@ -158,6 +158,18 @@ def test_a_message_changed_after_decoding_no_longer_reports_the_block():
     assert decoded.tags[-1] == (1, "u8", 2) and len(decoded) == 5
 
 
+def test_lookup_finds_the_first_tag_of_ids_0_and_255_and_no_id_beyond():
+    message = vmsg.Message(0x10, tags=[(0, "u8", 1), (255, "u16", 2), (0, "u8", 3)])
+    decoded = vmsg.decode(message.encode())
+    for m in (message, decoded):
+        assert m[0] == 1 and 0 in m and m.get(0) == 1 and m.values(0) == [1, 3]
+        assert m[255] == 2 and 255 in m and m.get(255) == 2
+        for outside in (-1, 256):
+            assert outside not in m and m.get(outside, "none") == "none" and m.values(outside) == []
+            with pytest.raises(KeyError):
+                m[outside]
+
+
 def test_values_and_lookup_read_every_tag_of_an_id():
     message = vmsg.Message(0x10, tags=[(32, "u8", 0), (33, "f32", 21.5), (32, "u8", 1), (33, "f32", 0.1)])
     assert message.values(33) == [21.5, struct.unpack(">f", struct.pack(">f", 0.1))[0]]

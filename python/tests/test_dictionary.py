@@ -14,7 +14,11 @@ TELEMETRY_BLOCK = vmsg.Message(0x10, tags=[
 @pytest.mark.parametrize("path", sorted((DICTIONARIES / "bad").glob("*.json")), ids=lambda p: p.name)
 def test_bad_dictionaries_list_the_problems_vmsg_dict_check_prints(tool, path):
     printed = tool.run("dict", "check", path, check=False)
-    assert printed.returncode == 1
+    # A file that is not JSON ('-' in expected.txt) is malformed (2);
+    # problems in JSON give 1.
+    first_problem = dict(line.split(maxsplit=1) for line in (DICTIONARIES / "bad" / "expected.txt").read_text()
+                         .splitlines() if line and not line.startswith("#"))
+    assert printed.returncode == (2 if first_problem[path.name].strip() == "-" else 1)
     with pytest.raises(vmsg.DictionaryError) as refusal:
         vmsg.Dictionary.load(path)
     assert refusal.value.problems == printed.stdout.decode().splitlines()

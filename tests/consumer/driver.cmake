@@ -96,6 +96,13 @@ elseif(STEP STREQUAL "pkgconfig")
         message(FATAL_ERROR "pkg-config --cflags --libs vmsg failed (${_rc}): ${_err}")
     endif()
     message(STATUS "pkg-config --cflags --libs vmsg: ${_flags}")
+    # Plain paths of the prefix, not "lib/pkgconfig/../..".
+    if(_flags MATCHES "(^|/)\\.\\.(/|$| )")
+        message(FATAL_ERROR "pkg-config --cflags --libs vmsg gives paths with '..': ${_flags}")
+    endif()
+    if(NOT _flags MATCHES "-I${PREFIX}/[^ ]*include/vmsg( |$)")
+        message(FATAL_ERROR "pkg-config --cflags vmsg does not name ${PREFIX}/.../include/vmsg: ${_flags}")
+    endif()
     execute_process(COMMAND "${PKG_CONFIG}" --variable=prefix vmsg
         OUTPUT_VARIABLE _pc_prefix OUTPUT_STRIP_TRAILING_WHITESPACE)
     get_filename_component(_pc_prefix "${_pc_prefix}" REALPATH)

@@ -21,12 +21,15 @@
 #include <log4cpp/BasicConfigurator.hh>
 #include <log4cpp/Category.hh>
 
+#include <climits>
 #include <cxxabi.h>
+#include <stdlib.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -212,8 +215,32 @@ void fill()
 
 } // namespace
 
+// The libvmsg.so.0 this process mapped must be the one of the tree that
+// built it (VMSG_EXIT_LIBDIR), not one installed on the machine.
+static void checkLibraryDir()
+{
+    char want[PATH_MAX];
+    if (!realpath(VMSG_EXIT_LIBDIR, want))
+        return fail("the library directory " VMSG_EXIT_LIBDIR " does not exist");
+    std::FILE* maps = std::fopen("/proc/self/maps", "r");
+    if (!maps)
+        return; // not Linux: nothing to check
+    char line[PATH_MAX + 128];
+    std::string found;
+    while (found.empty() && std::fgets(line, sizeof line, maps)) {
+        const char* path = std::strchr(line, '/');
+        if (path && std::strstr(path, "/libvmsg.so"))
+            found.assign(path, std::strcspn(path, "\n"));
+    }
+    std::fclose(maps);
+    const std::size_t slash = found.rfind('/');
+    if (found.empty() || found.substr(0, slash) != want)
+        fail(("libvmsg is mapped from '" + found + "', not from " + want).c_str());
+}
+
 int main(int argc, char** argv)
 {
+    checkLibraryDir();
     gConfigured = argc > 1 && std::strcmp(argv[1], "configured") == 0;
     if (gConfigured) {
         log4cpp::BasicConfigurator::configure();

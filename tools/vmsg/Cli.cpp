@@ -124,7 +124,8 @@ Options:
   --namespace NAME      the namespace of the generated code, nested with
                         '::' if wanted (gen; default: the file's name)
 
-Exit status: 0 ok, 1 the dictionary has problems, 2 usage or file error.
+Exit status: 0 ok, 1 the dictionary has problems, 2 usage or file error
+(a file that cannot be read or is not valid JSON).
 )";
 
 struct Options {
@@ -327,10 +328,11 @@ int dictionary(const Options& options)
     try {
         check = checkDictionary(text, path);
     } catch (const UsageError& syntax) {
-        // A file that is not JSON at all is a dictionary with a problem.
+        // A file that is not JSON at all is a malformed input file, like an
+        // unreadable one (2); problems found in well-formed JSON give 1.
         std::cout << syntax.what() << '\n';
         std::cerr << "vmsg dict " << args[0] << ": " << path << ": not valid JSON\n";
-        return kExitBlockFailed;
+        return kExitUsage;
     }
     for (const DictionaryProblem& problem : check.problems)
         std::cout << problemText(problem, path) << '\n';

@@ -26,7 +26,7 @@ const std::set<std::string>& keywords()
         "protected", "public", "register", "reinterpret_cast", "return", "short", "signed", "sizeof", "static",
         "static_assert", "static_cast", "struct", "switch", "template", "this", "thread_local", "throw", "true",
         "try", "typedef", "typeid", "typename", "union", "unsigned", "using", "virtual", "void", "volatile",
-        "wchar_t", "while",
+        "wchar_t", "while", "xor", "xor_eq",
         // Names the generated code itself uses in the scopes where tag and
         // message names go.
         "build", "isMessage", "stop", "missingTags", "count", "take", "Builder", "Reader",

@@ -342,9 +342,17 @@ EOF
     # A refused dictionary generates nothing.
     run 1 dict gen "$work/bad.json" -o "$work/bad.h"
     [[ ! -e $work/bad.h ]] || fail "a header was written for a refused dictionary"
+    # Not JSON at all: a malformed file (2), like an unreadable one; the
+    # syntax error is still printed where the problems go.
     printf '{ "tags": [ }' >"$work/syntax.json"
-    run 1 dict check "$work/syntax.json"
+    run 2 dict check "$work/syntax.json"
     out_has "$work/syntax.json:1:13: syntax error"
+    err_has "vmsg dict check: $work/syntax.json: not valid JSON"
+    run 2 dict gen "$work/syntax.json" -o "$work/syntax.h"
+    [[ ! -e $work/syntax.h ]] || fail "a header was written for a file that is not JSON"
+    # Well-formed JSON that is no dictionary has problems (1).
+    printf '[1, 2]\n' >"$work/list.json"
+    run 1 dict check "$work/list.json"
     run 2 dict check "$work/none.json"
     err_has "vmsg dict: $work/none.json: cannot open: No such file or directory"
     run 2 dict gen "$dict"

@@ -176,12 +176,49 @@ TEST(Dictionary, SyntaxErrorsNameLineAndColumn)
     EXPECT_EQ(errorOf("{\"tags\": [{\"id\": 1e999}]}"), "d.json:1:23: syntax error: number overflow parsing '1e999'");
 }
 
+// A list of COUNT entries, ENTRY(i) each.
+template <typename Entry>
+std::string listOf(int count, Entry entry)
+{
+    std::string text = "[";
+    for (int i = 0; i < count; ++i)
+        text += std::string(i ? "," : "") + entry(i);
+    return text + "]";
+}
+
 TEST(Dictionary, ListsHoldAtMost255Entries)
 {
-    std::string text = "{\"tags\": [";
-    for (int i = 0; i < 256; ++i)
-        text += std::string(i ? "," : "") + "{\"id\": " + std::to_string(i % 256) + ", \"name\": \"t\", \"type\": \"u8\"}";
-    EXPECT_EQ(errorOf(text + "]}"), "d.json:1: tags: expected at most 255 entries, found 256");
+    // 255 entries are taken, 256 refused, in every list (a 256th entry
+    // needs a repeated id, which the count refuses first).
+    const auto tag = [](int i) {
+        return "{\"id\": " + std::to_string(i % 256) + ", \"name\": \"t" + std::to_string(i) + "\", \"type\": \"u8\"}";
+    };
+    const auto message = [](int i) {
+        return "{\"id\": " + std::to_string(i % 256) + ", \"name\": \"m" + std::to_string(i) + "\"}";
+    };
+    const auto meta = [](int i) { return "{\"id\": " + std::to_string(i % 256) + "}"; };
+    const std::string tags = "\"tags\": " + listOf(255, tag);
+    for (int count : {255, 256}) {
+        const std::string over = count == 256 ? "expected at most 255 entries, found 256" : "";
+        EXPECT_EQ(errorOf("{\"tags\": " + listOf(count, tag) + "}"),
+                  over.empty() ? "accepted" : "d.json:1: tags: " + over);
+        EXPECT_EQ(errorOf("{\"messages\": " + listOf(count, message) + "}"),
+                  over.empty() ? "accepted" : "d.json:1: messages: " + over);
+        EXPECT_EQ(errorOf("{" + tags + ", \"meta\": " + listOf(count, meta) + "}"),
+                  over.empty() ? "accepted" : "d.json:1: meta: " + over);
+        // A required list may name a tag many times.
+        const std::string required =
+            errorOf("{" + tags + ", \"messages\": [{\"id\": 1, \"name\": \"m\", \"required\": " +
+                    listOf(count, [](int) { return std::string("1"); }) + "}]}");
+        if (count == 255)
+            EXPECT_EQ(required, "accepted");
+        else
+            EXPECT_EQ(required.rfind("d.json:1: messages[0].required: expected a list of at most 255 tag ids or names, "
+                                     "found [1,1,",
+                                     0),
+                      0u)
+                << required;
+    }
 }
 
 TEST(Dictionary, MissingFileIsNamed)

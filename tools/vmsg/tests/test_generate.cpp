@@ -56,5 +56,22 @@ TEST(Generate, NamesAreEscapedWhereCxxOrTheClassesUseThem)
     EXPECT_EQ(defaultOptions("1st.json", "").nameSpace, "_1st");
 }
 
+// dictionaries/good/reserved.json names a tag after each name the generator
+// must escape (tool.dict.reserved compiles its header): each is escaped.
+TEST(Generate, EveryReservedNameOfTheReservedDictionaryIsEscaped)
+{
+    const auto dict = loadDictionary(VMSG_TOOL_TESTS_DIR "/dictionaries/good/reserved.json");
+    std::size_t reserved = 0;
+    for (const auto& tag : dict->tags()) {
+        if (tag.name == "builder")
+            continue; // the one tag name that is not reserved
+        ++reserved;
+        EXPECT_EQ(identifier(tag.name).rfind(tag.name + "_", 0), 0u) << tag.name;
+    }
+    EXPECT_GE(reserved, 90u);
+    for (const char* word : {"return", "class", "stop", "builder_", "take", "missingTags", "xor_eq"})
+        EXPECT_NE(identifier(word), word) << word;
+}
+
 } // namespace
 } // namespace vmsgtool

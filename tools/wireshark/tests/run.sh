@@ -56,11 +56,17 @@ if [[ -z "$tshark" || -z "$text2pcap" || -z "$mergecap" ]]; then
 fi
 
 rm -rf "$work"
-mkdir -p "$work/home"
-# A home of its own: no personal preferences, profiles or Lua plugins
-# (a copy of vmsg.lua there would register the protocol twice).
-export HOME="$work/home"
-unset XDG_CONFIG_HOME
+mkdir -p "$work"
+# A home of its own (no personal preferences, profiles or Lua plugins), and
+# no Lua plugins from Wireshark's global folder, where vmsg-tools installs
+# its dissector: only this tree's vmsg.lua may register the protocol.
+# shellcheck source=tools/wireshark/tests/isolated_tshark.sh
+source "$here/isolated_tshark.sh"
+isolated_tshark "$tshark" "$work/tshark" || exit 1
+if "${TSHARK_ISOLATED[@]}" -G protocols 2>/dev/null | grep -q $'\tvmsg$'; then
+    echo "FAIL tshark registers a vmsg protocol without $lua: a dissector installed elsewhere would be tested"
+    exit 1
+fi
 
 passed=0
 failed=0
@@ -100,7 +106,7 @@ to_pcap() {
 dissect() {
     local pcap=$1 facts=$2
     shift 2
-    "$tshark" -n -X "lua_script:$lua" "$@" -r "$pcap" -T pdml 2> "$facts.err.all" > "$facts.pdml"
+    "${TSHARK_ISOLATED[@]}" -n -X "lua_script:$lua" "$@" -r "$pcap" -T pdml 2> "$facts.err.all" > "$facts.pdml"
     grep -v 'Running as user "root"' "$facts.err.all" > "$facts.err" || true
     awk -f "$here/pdml_facts.awk" "$facts.pdml" > "$facts"
 }
@@ -184,7 +190,7 @@ links() {
 to_pcap "$here/blocks.hex" "$work/blocks.pcap" || exit 1
 # Lua may be missing from tshark, or disabled for root by the site's
 # init.lua; the first is a machine that cannot run the test.
-probe=$("$tshark" -n -X "lua_script:$lua" -r "$work/blocks.pcap" -c 1 -T fields -e vmsg.msg_id 2> "$work/probe.err")
+probe=$("${TSHARK_ISOLATED[@]}" -n -X "lua_script:$lua" -r "$work/blocks.pcap" -c 1 -T fields -e vmsg.msg_id 2> "$work/probe.err")
 if [[ "$probe" != "0x10" ]]; then
     if ! "$tshark" --version 2>/dev/null | grep -q 'Lua'; then
         echo "SKIP: this tshark has no Lua support"
@@ -318,11 +324,13 @@ refused() {
             > "$facts.problems"
         tool_problems "$file" | head -n "$(wc -l < "$facts.problems")" > "$facts.tool-problems"
         "$vmsg" dict check "$file" > /dev/null 2>&1
-        local status=$?
-        if [[ $status -eq 1 ]] && cmp -s "$facts.problems" "$facts.tool-problems"; then
+        # A file that is not JSON is malformed (2), one with problems 1.
+        local status=$? want=1
+        [[ "$expected" == - ]] && want=2
+        if [[ $status -eq $want ]] && cmp -s "$facts.problems" "$facts.tool-problems"; then
             pass "dictionary $name refused at $expected by both, with the same problems"
         else
-            fail "dictionary $name refused at $expected by both, with the same problems (tool exit $status):"
+            fail "dictionary $name refused at $expected by both, with the same problems (tool exit $status, expected $want):"
             diff -u "$facts.tool-problems" "$facts.problems" | head -n 20
         fi
     else
@@ -385,7 +393,7 @@ compare "segments in one pass" "$work/segments-1.expected" "$work/segments-1.che
 awk 'BEGIN { tags = ""; for (i = 0; i < 255; i++) tags = tags " 05 00 00 00"
              for (i = 1; i <= 258; i++) print "000000 12 " (i < 258 ? "80" : "00") tags }' > "$work/many.pcap.txt"
 "$text2pcap" -q -4 127.0.0.1,127.0.0.1 -u 40000,47800 "$work/many.pcap.txt" "$work/many.pcap"
-"$tshark" -n -X "lua_script:$lua" -o "vmsg.dictionary:$dict" -r "$work/many.pcap" -Y 'frame.number == 258' \
+"${TSHARK_ISOLATED[@]}" -n -X "lua_script:$lua" -o "vmsg.dictionary:$dict" -r "$work/many.pcap" -Y 'frame.number == 258' \
     -T fields -e vmsg.segment.count -e _ws.expert.message 2> /dev/null > "$work/many.txt"
 if grep -q '^258	.*No structured view: the message counts 65535 tags (held at 65535) but has 65790 ' "$work/many.txt"; then
     pass "65790 tags joined: no structured view"
