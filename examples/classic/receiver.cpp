@@ -1,7 +1,9 @@
 // Receives messages of the demo protocol (demo/DemoProtocol.h) as UDP
-// datagrams on 127.0.0.1:PORT and prints each one, then its structured view.
+// datagrams on 127.0.0.1:PORT and prints each one, then its structured view,
+// with the classic API (Carrow, checkMessageTags, CarrowMessage::parseVMsg):
+// the twin of examples/receiver.cpp, which uses the modern layer.
 //
-//   vmsg_receiver PORT COUNT [TIMEOUT_MS]
+//   vmsg_classic_receiver PORT COUNT [TIMEOUT_MS]
 //
 // PORT 0 takes any free port. The first line printed is
 // "listening on 127.0.0.1:<port>". The receiver stops after COUNT datagrams,

@@ -1,5 +1,6 @@
-// The five-minute tour: build a message, send it through an endpoint,
-// receive it on a second endpoint, and read it structured.
+// The five-minute tour in the classic API: build a message, send it
+// through an endpoint, receive it on a second endpoint, and read it
+// structured. examples/tour.cpp does the same with the modern layer.
 #include "dictionary.h"
 
 #include <CarrowMessage.h>

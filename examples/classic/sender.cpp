@@ -1,7 +1,9 @@
 // Sends telemetry messages of the demo protocol (demo/DemoProtocol.h) as
-// UDP datagrams to 127.0.0.1:PORT, one message per datagram.
+// UDP datagrams to 127.0.0.1:PORT, one message per datagram, with the
+// classic API (Carrow, VMsg, VList of VError): the datagrams are the bytes
+// examples/sender.cpp sends with the modern layer.
 //
-//   vmsg_sender PORT [COUNT]
+//   vmsg_classic_sender PORT [COUNT]
 //
 // COUNT telemetry messages (default 3) go out, from devices 1 to COUNT.
 // First a message with an id the dictionary does not define is offered, to
