@@ -63,13 +63,8 @@ int main(int argc, char** argv)
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
 
     demo::UdpSocket socket;
-    const unsigned short bound = socket.ok() ? socket.bindLoopback(static_cast<unsigned short>(port)) : 0;
-    if (bound == 0) {
-        std::perror("receiver: socket");
+    if (socket.listenOnLoopback(static_cast<unsigned short>(port)) == 0)
         return 1;
-    }
-    std::printf("listening on 127.0.0.1:%u\n", bound);
-    std::fflush(stdout); // a script waits for this line
 
     Carrow endpoint(&demo::dictionary);
     int received = 0, accepted = 0;

@@ -1,10 +1,16 @@
-// The receiver of vmsg_receiver written against the modern layer
-// (vmsg.hpp): blocks through vmsg::Endpoint, messages as
-// std::unique_ptr<VMsg>, tags walked and read without casts, required tags
-// with vmsg::missingTags and the structured view with vmsg::structure.
-// It prints what vmsg_receiver prints.
+// Receives messages of the demo protocol (demo/DemoProtocol.h) as UDP
+// datagrams on 127.0.0.1:PORT and prints each one, then its structured view,
+// with the modern layer (vmsg.hpp): blocks through vmsg::Endpoint, messages
+// as std::unique_ptr<VMsg>, tags walked and read without casts, required
+// tags with vmsg::missingTags and the structured view with vmsg::structure.
+// examples/classic/receiver.cpp prints the same with the classic API.
 //
-//   vmsg_modern_receiver PORT COUNT [TIMEOUT_MS]
+//   vmsg_receiver PORT COUNT [TIMEOUT_MS]
+//
+// PORT 0 takes any free port. The first line printed is
+// "listening on 127.0.0.1:<port>". The receiver stops after COUNT datagrams,
+// or when TIMEOUT_MS (default 5000) have passed since it started; it exits
+// 0 when COUNT datagrams arrived and every one gave an accepted message.
 #include "DemoProtocol.h"
 #include "Print.h"
 #include "Udp.h"
@@ -59,13 +65,8 @@ int main(int argc, char** argv)
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     demo::UdpSocket socket;
-    const unsigned short bound = socket.ok() ? socket.bindLoopback(static_cast<unsigned short>(port)) : 0;
-    if (bound == 0) {
-        std::perror("receiver: socket");
+    if (socket.listenOnLoopback(static_cast<unsigned short>(port)) == 0)
         return 1;
-    }
-    std::printf("listening on 127.0.0.1:%u\n", bound);
-    std::fflush(stdout); // a script waits for this line
 
     vmsg::Endpoint endpoint(demo::dictionary);
     int received = 0, accepted = 0;

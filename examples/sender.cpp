@@ -1,9 +1,16 @@
-// The sender of vmsg_sender written against the modern layer (vmsg.hpp)
-// and the code generated from the demo's dictionary: messages built with
-// the generated typed builder, sent through vmsg::Endpoint, errors as
-// vmsg::Errors. The datagrams are the same bytes.
+// Sends telemetry messages of the demo protocol (demo/DemoProtocol.h) as
+// UDP datagrams to 127.0.0.1:PORT, one message per datagram, with the
+// modern layer (vmsg.hpp) and the code generated from the demo's
+// dictionary: messages built with the generated typed builder, sent through
+// vmsg::Endpoint, errors as vmsg::Errors. examples/classic/sender.cpp sends
+// the same bytes with the classic API.
 //
-//   vmsg_modern_sender PORT [COUNT]
+//   vmsg_sender PORT [COUNT]
+//
+// COUNT telemetry messages (default 3) go out, from devices 1 to COUNT.
+// First a message with an id the dictionary does not define is offered, to
+// show how the endpoint refuses it; that one is never sent. Exits 0 when
+// every datagram went out.
 #include "DemoProtocol.h"
 #include "Udp.h"
 
