@@ -1,5 +1,9 @@
 // Receives messages of the demo protocol (demo/DemoProtocol.h) as UDP
-// datagrams on 127.0.0.1:PORT and prints each one, then its structured view.
+// datagrams on 127.0.0.1:PORT and prints each one, then its structured view,
+// with the modern layer (vmsg.hpp): blocks through vmsg::Endpoint, messages
+// as std::unique_ptr<VMsg>, tags walked and read without casts, required
+// tags with vmsg::missingTags and the structured view with vmsg::structure.
+// examples/classic/receiver.cpp prints the same with the classic API.
 //
 //   vmsg_receiver PORT COUNT [TIMEOUT_MS]
 //
@@ -11,7 +15,7 @@
 #include "Print.h"
 #include "Udp.h"
 
-#include <CarrowMessage.h>
+#include <vmsg.hpp>
 
 #include <chrono>
 #include <cstdio>
@@ -20,56 +24,51 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Prints the message, whether its required tags are there, and its
-// structured view.
-void show(Carrow& endpoint, VMsg& msg)
+void printErrors(const vmsg::Errors& errors)
 {
-    demo::printMessage(stdout, msg); // walks the cursor from the first tag
-    std::vector<unsigned char> ids;
-    msg.gotoFirst();
-    while (VTag* tag = msg.getTag())
-        ids.push_back(tag->mId);
-    const CarrowMsgDef* def = endpoint.findMsgDef(msg.mId);
-    VList* missing = endpoint.checkMessageTags(def, ids.data(), static_cast<unsigned char>(ids.size()));
-    std::printf("  required tags: %s\n", missing ? "missing" : "all present");
-    demo::printAndFreeErrors(stdout, missing, 4);
-
-    CarrowMessage* view = CarrowMessage::parseVMsg(&demo::dictionary, &msg);
-    if (view) {
-        demo::printStructured(stdout, *view);
-        delete view;
+    for (const VError& error : errors) {
+        const std::optional<int> detail = vmsg::errorDetail(error);
+        std::printf("    %s (code %u)", vmsg::errorName(error.mCode), error.mCode);
+        if (detail)
+            std::printf(", detail %d", *detail);
+        std::printf("\n");
     }
+}
+
+void show(const vmsg::Endpoint& endpoint, const VMsg& msg)
+{
+    std::printf("message 0x%02x: %u tags\n", msg.mId, msg.mTagCount);
+    for (const VTag& tag : vmsg::tags(msg))
+        std::printf("  tag %u %s: %s\n", tag.mId, demo::typeName(tag), demo::value(tag).c_str());
+    if (const CarrowMsgDef* def = endpoint.definition(msg.mId)) {
+        const std::vector<unsigned char> missing = vmsg::missingTags(*def, msg);
+        std::printf("  required tags: %s\n", missing.empty() ? "all present" : "missing");
+        for (unsigned char id : missing)
+            std::printf("    tag %u\n", id);
+    }
+    if (vmsg::Structure view = vmsg::structure(endpoint.dictionary(), msg))
+        demo::printStructured(stdout, *view.message);
+    else
+        printErrors(view.errors);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 3 || argc > 4) {
+    const int port = argc > 1 ? std::atoi(argv[1]) : -1;
+    const int count = argc > 2 ? std::atoi(argv[2]) : -1;
+    const int timeoutMs = argc > 3 ? std::atoi(argv[3]) : 5000;
+    if (argc < 3 || argc > 4 || port < 0 || port > 65535 || count < 0 || timeoutMs < 0) {
         std::fprintf(stderr, "usage: %s PORT COUNT [TIMEOUT_MS]\n", argv[0]);
         return 2;
     }
-    const int port = std::atoi(argv[1]);
-    const int count = std::atoi(argv[2]);
-    const int timeoutMs = argc > 3 ? std::atoi(argv[3]) : 5000;
-    if (port < 0 || port > 65535 || count < 0 || timeoutMs < 0) {
-        std::fprintf(stderr, "%s: bad PORT, COUNT or TIMEOUT_MS\n", argv[0]);
-        return 2;
-    }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     demo::UdpSocket socket;
-    const unsigned short bound = socket.ok() ? socket.bindLoopback(static_cast<unsigned short>(port)) : 0;
-    if (bound == 0) {
-        std::perror("receiver: socket");
+    if (socket.listenOnLoopback(static_cast<unsigned short>(port)) == 0)
         return 1;
-    }
-    std::printf("listening on 127.0.0.1:%u\n", bound);
-    std::fflush(stdout); // a script waits for this line
 
-    Carrow endpoint(&demo::dictionary);
+    vmsg::Endpoint endpoint(demo::dictionary);
     int received = 0, accepted = 0;
     std::vector<unsigned char> datagram(65536);
     while (received < count) {
@@ -78,15 +77,13 @@ int main(int argc, char** argv)
             break;
         ++received;
         std::printf("datagram %d: %ld bytes\n", received, n);
-        // A UDP datagram holds at most 65507 bytes, so its size fits.
-        if (VList* errors = endpoint.bytesIn(datagram.data(), static_cast<unsigned short>(n))) {
+        if (vmsg::Errors errors = endpoint.bytesIn(datagram.data(), static_cast<std::size_t>(n))) {
             std::printf("  refused:\n");
-            demo::printAndFreeErrors(stdout, errors, 4);
+            printErrors(errors);
             continue;
         }
-        while (VMsg* msg = endpoint.getMessage()) {
+        while (std::unique_ptr<VMsg> msg = endpoint.receive()) {
             show(endpoint, *msg);
-            delete msg;
             ++accepted;
         }
         std::fflush(stdout);

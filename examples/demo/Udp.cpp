@@ -42,6 +42,18 @@ unsigned short UdpSocket::bindLoopback(unsigned short port)
     return ntohs(address.sin_port);
 }
 
+unsigned short UdpSocket::listenOnLoopback(unsigned short port)
+{
+    const unsigned short bound = ok() ? bindLoopback(port) : 0;
+    if (bound == 0) {
+        std::perror("receiver: socket");
+        return 0;
+    }
+    std::printf("listening on 127.0.0.1:%u\n", bound);
+    std::fflush(stdout);
+    return bound;
+}
+
 bool UdpSocket::sendTo(unsigned short port, const void* data, std::size_t size)
 {
     const sockaddr_in to = loopback(port);

@@ -19,6 +19,10 @@ public:
     bool ok() const { return mFd >= 0; }
     /// Binds to 127.0.0.1:@p port (0: any free port); the bound port, or 0.
     unsigned short bindLoopback(unsigned short port);
+    /// Binds as bindLoopback does and prints "listening on 127.0.0.1:<port>"
+    /// on standard output, flushed (a script waits for that line); the bound
+    /// port, or 0 (with perror) when the socket could not be opened or bound.
+    unsigned short listenOnLoopback(unsigned short port);
     /// Sends one datagram to 127.0.0.1:@p port; false (with perror) if it failed.
     bool sendTo(unsigned short port, const void* data, std::size_t size);
     /// Waits until a datagram is there or @p deadline passes; its size, or -1.

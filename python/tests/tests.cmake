@@ -32,11 +32,11 @@ foreach(_vmsg_py_test IN LISTS _vmsg_py_tests)
         ENVIRONMENT "${_vmsg_py_env}" LABELS python TIMEOUT 300)
 endforeach()
 
-# README.md's session, run as a doctest from the root (it loads
+# The session of docs/python.md, run as a doctest from the root (it loads
 # examples/dictionary.json).
-add_test(NAME python.readme_session COMMAND ${Python3_EXECUTABLE} -m doctest README.md
+add_test(NAME python.docs_session COMMAND ${Python3_EXECUTABLE} -m doctest docs/python.md
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
-set_tests_properties(python.readme_session PROPERTIES ENVIRONMENT "${_vmsg_py_env}" LABELS python)
+set_tests_properties(python.docs_session PROPERTIES ENVIRONMENT "${_vmsg_py_env}" LABELS python)
 
 # The module as installed by packaging.install (tests/packaging.cmake) into
 # a prefix of the build tree, found there with the library beside it.
@@ -68,17 +68,38 @@ if(VMSG_BUILD_EXAMPLES)
             CONTENT "#!/bin/sh\nexec env '${_vmsg_py_quoted}' ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/examples/python/${_vmsg_py_example}.py \"$@\"\n"
             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
     endforeach()
+    # Each Python program against the modern C++ one and the classic one.
     find_program(VMSG_BASH bash)
-    add_test(NAME examples.udp_exchange_python_sender
-        COMMAND ${VMSG_BASH} ${PROJECT_SOURCE_DIR}/examples/udp_exchange.sh
-            $<TARGET_FILE:vmsg_receiver> ${CMAKE_CURRENT_BINARY_DIR}/vmsg_py_sender
-            ${CMAKE_CURRENT_BINARY_DIR}/udp-exchange-python-sender)
-    add_test(NAME examples.udp_exchange_python_receiver
-        COMMAND ${VMSG_BASH} ${PROJECT_SOURCE_DIR}/examples/udp_exchange.sh
-            ${CMAKE_CURRENT_BINARY_DIR}/vmsg_py_receiver $<TARGET_FILE:vmsg_sender>
-            ${CMAKE_CURRENT_BINARY_DIR}/udp-exchange-python-receiver)
-    set_tests_properties(examples.udp_exchange_python_sender examples.udp_exchange_python_receiver
-        PROPERTIES LABELS python TIMEOUT 60)
+    set(_vmsg_py_udp_tests "")
+    foreach(_vmsg_py_pair
+            "python_sender;vmsg_receiver;PY_sender"
+            "python_receiver;PY_receiver;vmsg_sender"
+            "python_sender_classic;vmsg_classic_receiver;PY_sender"
+            "python_receiver_classic;PY_receiver;vmsg_classic_sender")
+        set(_vmsg_py_programs "")
+        foreach(_vmsg_py_index 1 2)
+            list(GET _vmsg_py_pair ${_vmsg_py_index} _vmsg_py_program)
+            if(_vmsg_py_program MATCHES "^PY_(.*)")
+                list(APPEND _vmsg_py_programs ${CMAKE_CURRENT_BINARY_DIR}/vmsg_py_${CMAKE_MATCH_1})
+            else()
+                list(APPEND _vmsg_py_programs $<TARGET_FILE:${_vmsg_py_program}>)
+            endif()
+        endforeach()
+        list(GET _vmsg_py_pair 0 _vmsg_py_name)
+        string(REPLACE "_" "-" _vmsg_py_dir "udp-exchange-${_vmsg_py_name}")
+        add_test(NAME examples.udp_exchange_${_vmsg_py_name}
+            COMMAND ${VMSG_BASH} ${PROJECT_SOURCE_DIR}/examples/udp_exchange.sh
+                ${_vmsg_py_programs} ${CMAKE_CURRENT_BINARY_DIR}/${_vmsg_py_dir})
+        list(APPEND _vmsg_py_udp_tests examples.udp_exchange_${_vmsg_py_name})
+    endforeach()
+    set_tests_properties(${_vmsg_py_udp_tests} PROPERTIES LABELS python TIMEOUT 60)
+    unset(_vmsg_py_udp_tests)
+    unset(_vmsg_py_pair)
+    unset(_vmsg_py_programs)
+    unset(_vmsg_py_index)
+    unset(_vmsg_py_program)
+    unset(_vmsg_py_name)
+    unset(_vmsg_py_dir)
     unset(_vmsg_py_wrapper)
     unset(_vmsg_py_quoted)
 endif()
