@@ -7,7 +7,8 @@
 
 namespace vmsg {
 
-struct FrameReader::State {
+// The reader's state is its own: none of it is exported.
+struct __attribute__((visibility("hidden"))) FrameReader::State {
     explicit State(Framing f) : framing(f), buffer(new unsigned char[kMaxFramedBlock]) {}
 
     Framing framing;
