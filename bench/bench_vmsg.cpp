@@ -6,6 +6,7 @@
 //   R  12 tags: u8, u16, u32, float, null, 12-character text, 40-character
 //      text, 16 raw bytes, 200 raw bytes, u32, u16, u8 (338 bytes on the wire)
 //   T  one u8 tag
+//   R framed: R's block in a framed stream (VFrame.h), length prefix or COBS
 //   L  328 raw-bytes tags of 200 bytes (64 KiB of payload); its 16-bit
 //      length wraps, which segmentation does not read
 //
@@ -14,6 +15,7 @@
 #include <Carrow.h>
 #include <CarrowMessage.h>
 #include <VMsg.h>
+#include <VFrame.h>
 #include <VTag.h>
 #include <VWire.h>
 
@@ -448,6 +450,93 @@ void Reader_R(benchmark::State& state)
     setBytes(state, wire.size);
 }
 
+// A stream of R blocks framed one way, read block by block through a
+// FrameReader and each block walked as Reader_R walks it: one iteration is
+// one block, so the time beside Reader_R's is the framing's cost per block.
+// The stream holds 64 frames and is fed from where the last block ended,
+// in chunks of up to 4096 bytes as a socket read would give them.
+void frameReadR(benchmark::State& state, vmsg::Framing framing)
+{
+    const Wire wire = wireOf(*buildR());
+    constexpr int kFrames = 64;
+    std::vector<unsigned char> stream(kFrames * vmsg::maxFramedSize(framing, wire.size));
+    std::size_t size = 0;
+    for (int i = 0; i < kFrames; ++i)
+        size += vmsg::frame(framing, wire.bytes, wire.size, stream.data() + size, stream.size() - size);
+    vmsg::FrameReader reader(framing);
+    std::size_t at = 0;
+    ValuesR values;
+    auto nextBlock = [&]() -> bool {
+        const unsigned char* block;
+        std::size_t length;
+        while (!reader.next(block, length)) {
+            if (at == size)
+                at = 0;
+            const std::size_t chunk = size - at < 4096 ? size - at : 4096;
+            at += reader.feed(stream.data() + at, chunk);
+        }
+        return readInPlaceR(block, length, values);
+    };
+    for (int i = 0; i < 2 * kFrames; ++i) {
+        if (!nextBlock() || !expectedValues(values) || reader.dropped() != 0) {
+            state.SkipWithError("the framed stream does not give R's values back");
+            return;
+        }
+    }
+    HeapMeter heap;
+    for (auto _ : state) {
+        bool ok = nextBlock();
+        benchmark::DoNotOptimize(ok);
+        benchmark::DoNotOptimize(values);
+    }
+    heap.report(state);
+    setBytes(state, size / kFrames);
+}
+
+void FrameRead_LP_R(benchmark::State& state)
+{
+    frameReadR(state, vmsg::Framing::LengthPrefix);
+}
+
+void FrameRead_Cobs_R(benchmark::State& state)
+{
+    frameReadR(state, vmsg::Framing::Cobs);
+}
+
+// R's block framed one way into a buffer with vmsg::frame.
+void frameWriteR(benchmark::State& state, vmsg::Framing framing)
+{
+    const Wire wire = wireOf(*buildR());
+    std::vector<unsigned char> out(vmsg::maxFramedSize(framing, wire.size));
+    const std::size_t size = vmsg::frame(framing, wire.bytes, wire.size, out.data(), out.size());
+    vmsg::FrameReader reader(framing);
+    const unsigned char* block = nullptr;
+    std::size_t length = 0;
+    if (size == 0 || reader.feed(out.data(), size) != size || !reader.next(block, length) || length != wire.size ||
+        std::memcmp(block, wire.bytes, length) != 0) {
+        state.SkipWithError("the framed block does not read back");
+        return;
+    }
+    HeapMeter heap;
+    for (auto _ : state) {
+        std::size_t n = vmsg::frame(framing, wire.bytes, wire.size, out.data(), out.size());
+        benchmark::DoNotOptimize(n);
+        benchmark::ClobberMemory();
+    }
+    heap.report(state);
+    setBytes(state, size);
+}
+
+void Frame_LP_R(benchmark::State& state)
+{
+    frameWriteR(state, vmsg::Framing::LengthPrefix);
+}
+
+void Frame_Cobs_R(benchmark::State& state)
+{
+    frameWriteR(state, vmsg::Framing::Cobs);
+}
+
 // Writes R's values (read from a mutable struct, as msgpack-c's pack reads
 // them) with vmsg::Writer. @return the block's size, 0 when it failed.
 std::size_t writeR(unsigned char* out, std::size_t capacity, const ValuesR& v)
@@ -827,6 +916,10 @@ void registerAll()
     add("BuildEncode_R", BuildEncode_R);
     add("Decode_R", Decode_R);
     add("Reader_R", Reader_R);
+    add("FrameRead_LP_R", FrameRead_LP_R);
+    add("FrameRead_Cobs_R", FrameRead_Cobs_R);
+    add("Frame_LP_R", Frame_LP_R);
+    add("Frame_Cobs_R", Frame_Cobs_R);
     add("Writer_R", Writer_R);
     add("Endpoint_T", Endpoint_T);
     add("Endpoint_R", Endpoint_R);

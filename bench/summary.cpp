@@ -44,6 +44,11 @@ constexpr Line kLines[] = {
     {"BuildEncode_R", "Msgpack_Encode_R", nullptr},
     {"Decode_R", "Msgpack_Decode_R", "Floor_Alloc_R"},
     {"Reader_R", "Msgpack_Decode_R", "Floor_Memcpy_R"},
+    // A framed stream read block by block, beside the plain reader.
+    {"FrameRead_LP_R", nullptr, "Reader_R"},
+    {"FrameRead_Cobs_R", nullptr, "Reader_R"},
+    {"Frame_LP_R", nullptr, "Floor_Memcpy_R"},
+    {"Frame_Cobs_R", nullptr, "Floor_Memcpy_R"},
     {"Writer_R", "Msgpack_Encode_R", "Floor_Memcpy_R"},
     {"Endpoint_T", nullptr, nullptr},
     {"Endpoint_R", nullptr, nullptr},
@@ -194,6 +199,8 @@ int SummaryReporter::printSummary(std::ostream& out) const
             check((std::string(name) + " allocs/op").c_str(), f->allocsPerOp, "<=", 0);
     };
     noAllocation("Reader_R");
+    noAllocation("FrameRead_LP_R");
+    noAllocation("FrameRead_Cobs_R");
     noAllocation("Writer_R");
     const Figures* s256 = find("Segment_L/256");
     const Figures* s1024 = find("Segment_L/1024");

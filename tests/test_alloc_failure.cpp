@@ -25,6 +25,7 @@
 // category, in a process where the library has not logged yet (ctest runs
 // each test in a process of its own).
 #include <CarrowMessage.h>
+#include <VFrame.h>
 #include <VWire.h>
 #include <vmsg.hpp>
 
@@ -895,6 +896,40 @@ TEST_P(AllocFailure, ModernLayer)
         EXPECT_TRUE(msg == nullptr ? endpoint.ready() : msg.get() == sent && !endpoint.ready());
         EXPECT_TRUE(errors.empty());
     });
+}
+
+// A frame reader allocates its buffer when it is made, and nothing after:
+// framing, feeding and handing out blocks run with every allocation of the
+// library failing.
+TEST_P(AllocFailure, FrameReaderAllocatesOnlyWhenMade)
+{
+    for (vmsg::Framing framing : {vmsg::Framing::LengthPrefix, vmsg::Framing::Cobs}) {
+        eachFailure("FrameReader", [&](FailurePoint& point) {
+            std::unique_ptr<vmsg::FrameReader> reader;
+            if (!point.run([&] { reader = std::make_unique<vmsg::FrameReader>(framing); })) {
+                EXPECT_EQ(reader->buffered(), 0u);
+            }
+        });
+        const Bytes block = everyTypeBlock(0x30);
+        Bytes stream(3 * vmsg::maxFramedSize(framing, block.size()) + 3, 0x00);
+        std::size_t size = 0;
+        vmsg::FrameReader reader(framing);
+        std::size_t blocks = 0;
+        FailurePoint point(1, Variant{true, Counted::Library, false});
+        EXPECT_FALSE(point.run([&] {
+            for (int i = 0; i < 3; ++i)
+                size += vmsg::frame(framing, block.data(), block.size(), stream.data() + size, stream.size() - size);
+            for (std::size_t at = 0; at < size;) {
+                at += reader.feed(stream.data() + at, size - at);
+                const unsigned char* out;
+                std::size_t length;
+                while (reader.next(out, length))
+                    ++blocks;
+            }
+        }));
+        EXPECT_EQ(blocks, 3u);
+        EXPECT_FALSE(point.reached());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Memory, AllocFailure, ::testing::Values(false, true),

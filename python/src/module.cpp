@@ -2,6 +2,7 @@
 #include "dictionary.h"
 #include "endpoint.h"
 #include "errors.h"
+#include "framing.h"
 #include "message.h"
 #include "values.h"
 
@@ -10,8 +11,8 @@
 PYBIND11_MODULE(vmsg, module)
 {
     module.doc() = "Build, parse, check and exchange libvmsg messages with the library itself (libvmsg.so.0): "
-                   "Message, decode, segment, join, Dictionary, Endpoint, structure, missing_tags, and the "
-                   "ProtocolError subclass of each error code.";
+                   "Message, decode, segment, join, Dictionary, Endpoint, structure, missing_tags, frame, "
+                   "FrameReader, read_messages, and the ProtocolError subclass of each error code.";
     module.attr("__version__") = VMSG_VERSION;
     module.attr("MAX_BLOCK") = vmsg::kMaxBlock;
     module.attr("MAX_MESSAGE_PAYLOAD") = VMSG_MAX_PAYLOAD;
@@ -23,4 +24,5 @@ PYBIND11_MODULE(vmsg, module)
     vmsgpy::defineMessage(module);
     vmsgpy::defineDictionary(module);
     vmsgpy::defineEndpoint(module);
+    vmsgpy::defineFraming(module);
 }
