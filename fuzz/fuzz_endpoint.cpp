@@ -407,10 +407,11 @@ private:
         FUZZ_CHECK(records.size() == 1);
         FUZZ_CHECK(length == capacity);
         if (records[0].first == ErrBufferTooSmall) {
-            // Stays queued; the detail is the size needed.
+            // Stays queued; the detail is the size needed, and a buffer of
+            // that size would take it: no block is larger than 1024 bytes.
             FUZZ_CHECK(!out || capacity < needed);
-            if (needed <= 0xFFFF)
-                FUZZ_CHECK(hostU16(records[0].second) == needed);
+            FUZZ_CHECK(needed <= VMSG_MAX_BLOCK);
+            FUZZ_CHECK(hostU16(records[0].second) == needed);
             FUZZ_CHECK(mEndpoint->mOutgoing.getfirst() == head);
         } else {
             // Could not be written whole: deleted.
