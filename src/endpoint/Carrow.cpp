@@ -67,11 +67,11 @@ VList* Carrow::bytesOut(unsigned char* out, unsigned short* length)
         *length = 0;
         return nullptr;
     }
-    // Widened: mLength + 2 exceeds 16 bits for a payload of 65534 bytes or
+    // Widened: mLength + the header exceeds 16 bits for a payload of 65534 bytes or
     // more (65535 also stands for a length that would not fit 16 bits). No
     // buffer holds such a message, so it is never kept waiting for one: it
     // goes on to getMsg, which refuses it, and is reported as not sent.
-    const unsigned needed = msg->mLength + 2u;
+    const unsigned needed = msg->mLength + unsigned{vmsg::kMessageHeaderSize};
     if (needed <= 0xFFFFu && (!out || *length < needed)) {
         const auto detail = static_cast<unsigned short>(needed);
         return vmsg::errorList(ErrBufferTooSmall, &detail, sizeof detail);
