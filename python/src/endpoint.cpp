@@ -5,6 +5,8 @@
 #include "errors.h"
 #include "message.h"
 
+#include <Text.h>
+
 #include <deque>
 #include <limits>
 #include <vector>
@@ -37,7 +39,7 @@ public:
         const unsigned long wanted = unsignedArgument(capacity, 0, std::numeric_limits<long>::max(),
                                                       "Endpoint.bytes_out(): capacity");
         const std::size_t room = wanted < kMaxRoom ? wanted : kMaxRoom;
-        unsigned char small[VMSG_MAX_BLOCK];
+        unsigned char small[vmsg::kMaxBlock];
         std::vector<unsigned char> large(room > sizeof small ? room : 0);
         unsigned char* out = large.empty() ? small : large.data();
         std::size_t length = 0;
@@ -109,10 +111,12 @@ void defineEndpoint(py::module_& module)
              "Checks the message's id and queues a copy of it for bytes_out. UnknownMessage for an id the "
              "dictionary does not define.")
         .def("ready", &Endpoint::ready, "Whether a message waits for bytes_out.")
-        .def("bytes_out", &Endpoint::bytesOut, py::arg("capacity") = VMSG_MAX_BLOCK,
-             "The oldest queued message written for the wire, in at most capacity bytes; b'' when none is "
-             "queued. BufferTooSmall (detail: the bytes needed; the message stays queued) or LengthMismatch (the "
-             "message cannot be written whole, over 1022 payload bytes, and is gone).")
+        .def("bytes_out", &Endpoint::bytesOut, py::arg("capacity") = vmsg::kMaxBlock,
+             vmsgtool::withLimits("The oldest queued message written for the wire, in at most capacity bytes; "
+                                  "b'' when none is queued. BufferTooSmall (detail: the bytes needed; the message "
+                                  "stays queued) or LengthMismatch (the message cannot be written whole, over "
+                                  "{max-payload} payload bytes, and is gone).")
+                 .c_str())
         .def("bytes_in", &Endpoint::bytesIn, py::arg("data"),
              "Parses a received block, checks its id and queues the message for get_message. ParseFailed for "
              "fewer than 2 bytes or more than 65535, UnknownMessage for an id the dictionary does not define. A "

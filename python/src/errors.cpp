@@ -25,7 +25,7 @@ constexpr std::array<ErrorClass, 7> kErrorClasses{{
     {ErrBufferTooSmall, "BufferTooSmall",
      "The capacity given to bytes_out is too small; detail: the bytes needed. The message stays queued."},
     {ErrLengthMismatch, "LengthMismatch",
-     "The queued message could not be written whole (over 1022 payload bytes) and is gone; no detail."},
+     "The queued message could not be written whole (over {max-payload} payload bytes) and is gone; no detail."},
     {ErrParseFailed, "ParseFailed",
      "The block yields no message: fewer than 2 bytes, or more than the parser takes (65535); no detail. "
      "Also a ValueError."},
@@ -112,7 +112,7 @@ void defineErrors(py::module_& module)
         py::object bases = entry.code == ErrParseFailed
                                ? py::object(py::make_tuple(py::handle(gProtocolError), py::handle(PyExc_ValueError)))
                                : py::reinterpret_borrow<py::object>(gProtocolError);
-        gErrorClasses[i] = newException(qualified.c_str(), entry.doc, bases.ptr(), attributes);
+        gErrorClasses[i] = newException(qualified.c_str(), vmsgtool::withLimits(entry.doc).c_str(), bases.ptr(), attributes);
         module.attr(entry.name) = py::handle(gErrorClasses[i]);
     }
     gDictionaryError = newException(
