@@ -133,7 +133,7 @@ std::unique_ptr<VMsg> buildL()
 
 // Wire bytes of a message, written once.
 struct Wire {
-    unsigned char bytes[VMSG_MAX_BLOCK];
+    unsigned char bytes[vmsg::kMaxBlock];
     unsigned short size = 0;
 };
 
@@ -322,7 +322,7 @@ void deleteErrors(VList* errors)
 void Encode_R(benchmark::State& state)
 {
     std::unique_ptr<VMsg> msg = buildR();
-    unsigned char out[VMSG_MAX_BLOCK];
+    unsigned char out[vmsg::kMaxBlock];
     const unsigned short size = msg->getMsg(out, sizeof out);
     if (size != 338) {
         state.SkipWithError("R does not encode to 338 bytes");
@@ -341,7 +341,7 @@ void Encode_R(benchmark::State& state)
 void BuildEncode_R(benchmark::State& state)
 {
     const Wire reference = wireOf(*buildR());
-    unsigned char out[VMSG_MAX_BLOCK];
+    unsigned char out[vmsg::kMaxBlock];
     {
         std::unique_ptr<VMsg> msg = buildR();
         if (msg->getMsg(out, sizeof out) != reference.size || std::memcmp(out, reference.bytes, reference.size)) {
@@ -560,7 +560,7 @@ std::size_t writeR(unsigned char* out, std::size_t capacity, const ValuesR& v)
 void Writer_R(benchmark::State& state)
 {
     const Wire reference = wireOf(*buildR());
-    unsigned char out[VMSG_MAX_BLOCK];
+    unsigned char out[vmsg::kMaxBlock];
     if (writeR(out, sizeof out, gSourceR) != reference.size || std::memcmp(out, reference.bytes, reference.size)) {
         state.SkipWithError("writing R in place gives other bytes than getMsg");
         return;
@@ -581,7 +581,7 @@ void endpointRoundTrip(benchmark::State& state, std::unique_ptr<VMsg> first)
 {
     Carrow endpoint(&kDict);
     const Wire reference = wireOf(*first);
-    unsigned char out[VMSG_MAX_BLOCK];
+    unsigned char out[vmsg::kMaxBlock];
     VMsg* msg = first.release();
     auto trip = [&]() -> bool {
         if (VList* errors = endpoint.sendMessage(msg)) {
@@ -699,8 +699,8 @@ bool sameTags(VMsg& a, VMsg& b)
 {
     VTag* x = a.gotoFirst();
     VTag* y = b.gotoFirst();
-    unsigned char bufferA[VMSG_MAX_BLOCK];
-    unsigned char bufferB[VMSG_MAX_BLOCK];
+    unsigned char bufferA[vmsg::kMaxBlock];
+    unsigned char bufferB[vmsg::kMaxBlock];
     for (; x && y; x = x->mNext, y = y->mNext) {
         const unsigned short n = x->getTag(bufferA, sizeof bufferA);
         if (n == 0 || n != y->getTag(bufferB, sizeof bufferB) || std::memcmp(bufferA, bufferB, n) != 0)
@@ -712,7 +712,7 @@ bool sameTags(VMsg& a, VMsg& b)
 void Segment_L(benchmark::State& state)
 {
     const int frameSize = static_cast<int>(state.range(0));
-    unsigned char buffer[VMSG_MAX_BLOCK];
+    unsigned char buffer[vmsg::kMaxBlock];
     std::unique_ptr<VMsg> reference = buildL();
     VMsg* whole = buildL().release();
     whole = segmentPass(whole, frameSize, buffer, sizeof buffer);
@@ -725,7 +725,7 @@ void Segment_L(benchmark::State& state)
     for (auto _ : state)
         whole = segmentPass(whole, frameSize, buffer, sizeof buffer);
     heap.report(state);
-    setBytes(state, kTagsL * (kBytesL + VTAG_HEADER_SIZE));
+    setBytes(state, kTagsL * (kBytesL + vmsg::kTagHeaderSize));
     delete whole;
 }
 
@@ -838,7 +838,7 @@ void Msgpack_Decode_R(benchmark::State& state)
 void Floor_Memcpy_R(benchmark::State& state)
 {
     const Wire wire = wireOf(*buildR());
-    unsigned char out[VMSG_MAX_BLOCK];
+    unsigned char out[vmsg::kMaxBlock];
     std::size_t size = wire.size;
     benchmark::DoNotOptimize(size);
     HeapMeter heap;
@@ -876,7 +876,7 @@ void Floor_Alloc_R(benchmark::State& state)
         return;
     }
     const Wire wire = wireOf(*buildR());
-    unsigned char source[VMSG_MAX_BLOCK] = {};
+    unsigned char source[vmsg::kMaxBlock] = {};
     std::memcpy(source, wire.bytes, wire.size);
     std::vector<void*> blocks(sizes.size());
     HeapMeter heap;

@@ -15,10 +15,10 @@ void show(const unsigned char* block, std::size_t length)
     while (reader.next(tag)) {
         std::printf("  offset %2zu tag %u %-5s ", tag.offset, tag.id, vmsg::typeInfo(tag.type)->name);
         switch (tag.type) {
-        case VTag::TagUInt8: std::printf("%u\n", tag.u8()); break;
-        case VTag::TagUInt16: std::printf("%u\n", tag.u16()); break;
-        case VTag::TagFloat: std::printf("%g\n", tag.f32()); break;
-        case VTag::TagString: std::printf("\"%s\"\n", std::string(tag.text()).c_str()); break;
+        case vmsg::kTypeUInt8: std::printf("%u\n", tag.u8()); break;
+        case vmsg::kTypeUInt16: std::printf("%u\n", tag.u16()); break;
+        case vmsg::kTypeFloat: std::printf("%g\n", tag.f32()); break;
+        case vmsg::kTypeString: std::printf("\"%s\"\n", std::string(tag.text()).c_str()); break;
         default: std::printf("%zu bytes\n", tag.bytes().size());
         }
     }

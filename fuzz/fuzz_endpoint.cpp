@@ -383,7 +383,7 @@ private:
         std::size_t needed = 0;
         if (head) {
             needed = head->mLength + 2u;
-            if (chainSize(*head) == head->mLength && head->mLength <= VMSG_MAX_PAYLOAD)
+            if (chainSize(*head) == head->mLength && head->mLength <= vmsg::kMaxMessagePayload)
                 expected = vmsgfuzz::encodeMsg(*head);
         }
 

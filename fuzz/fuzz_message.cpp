@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::vector<unsigned char> second = encodeMsg(*first);
     FUZZ_CHECK(first->mCurrentTag == nullptr);
-    if (vmsgfuzz::chainSize(*first) > VMSG_MAX_PAYLOAD) {
+    if (vmsgfuzz::chainSize(*first) > vmsg::kMaxMessagePayload) {
         // Too large to write: refused whatever the buffer, also when the
         // 16-bit mLength has wrapped to a small value.
         FUZZ_CHECK(second.empty());
@@ -176,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Written again: the old encoding, the appended tags, a new total.
     const std::vector<unsigned char> grown = encodeMsg(*reread);
-    if (vmsgfuzz::chainSize(*reread) <= VMSG_MAX_PAYLOAD) {
+    if (vmsgfuzz::chainSize(*reread) <= vmsg::kMaxMessagePayload) {
         std::vector<unsigned char> expected = second;
         for (const auto& wire : added)
             expected.insert(expected.end(), wire.begin(), wire.end());

@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(parent.segmentMessage(frameSize) == first);
 
     const std::vector<VMsg*> segments = segmentsOf(parent);
-    const int frame = std::min(frameSize, VMSG_MAX_BLOCK + 1);
+    const int frame = std::min(frameSize, static_cast<int>(vmsg::kMaxBlock) + 1);
     std::vector<VTag*> inSegments;
     for (std::size_t i = 0; i < segments.size(); ++i) {
         VMsg& segment = *segments[i];
@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(segment.mId == parent.mId);
         FUZZ_CHECK((segment.mFlags & 0x7F) == (parent.mFlags & 0x7F));
         FUZZ_CHECK(segment.isLastSegment() == last);
-        FUZZ_CHECK(((segment.mFlags & VMSG_MORE_SEGMENTS) != 0) == !last);
+        FUZZ_CHECK(((segment.mFlags & vmsg::kMoreSegments) != 0) == !last);
         FUZZ_CHECK(segment.mFirstSegment == nullptr);
         checkCounts(segment);
         const std::vector<VTag*> tags = chainOf(segment);

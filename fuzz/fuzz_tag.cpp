@@ -61,7 +61,7 @@ void checkContent(VTag& tag, const unsigned char* payload, unsigned declared)
     FUZZ_CHECK(hasClassFor(tag, code));
     FUZZ_CHECK(tag.mNext == nullptr);
     FUZZ_CHECK(tag.mData != nullptr || tag.mLength == 0);
-    FUZZ_CHECK(tag.mLength <= VTAG_MAX_PAYLOAD);
+    FUZZ_CHECK(tag.mLength <= vmsg::kMaxPayload);
     FUZZ_CHECK(tag.mLength <= tag.getMaxLength());
     if (const unsigned size = fixedSize(code)) {
         FUZZ_CHECK(tag.mLength == size);
@@ -76,7 +76,7 @@ void checkContent(VTag& tag, const unsigned char* payload, unsigned declared)
         // most 1017 characters; the tag adds the NUL.
         const auto* nul = static_cast<const unsigned char*>(std::memchr(payload, 0, declared));
         const unsigned text = std::min<unsigned>(nul ? static_cast<unsigned>(nul - payload) : declared,
-                                                 VTAG_MAX_PAYLOAD - 1);
+                                                 vmsg::kMaxPayload - 1);
         FUZZ_CHECK(tag.mLength == text + 1);
         FUZZ_CHECK(std::memcmp(tag.mData, payload, text) == 0);
         FUZZ_CHECK(tag.mData[text] == 0);
@@ -104,7 +104,7 @@ void checkContent(VTag& tag, const unsigned char* payload, unsigned declared)
         FUZZ_CHECK(static_cast<VTagUInt8&>(tag).getValue() == payload[0]);
         break;
     case VTag::TagBytes: {
-        const unsigned kept = std::min<unsigned>(declared, VTAG_MAX_PAYLOAD);
+        const unsigned kept = std::min<unsigned>(declared, vmsg::kMaxPayload);
         FUZZ_CHECK(tag.mLength == kept);
         FUZZ_CHECK(kept == 0 || std::memcmp(tag.mData, payload, kept) == 0);
         auto& bytes = static_cast<VTagBytes&>(tag);
@@ -203,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // most 1018 bytes) clones into the parsed tag.
     VTag plain(in[0], static_cast<VTag::VTagType>(code));
     plain.setData(in.data() + 4, static_cast<unsigned short>(declared));
-    FUZZ_CHECK(plain.mLength == std::min<unsigned>(declared, VTAG_MAX_PAYLOAD));
+    FUZZ_CHECK(plain.mLength == std::min<unsigned>(declared, vmsg::kMaxPayload));
     std::unique_ptr<VTag> fromPlain(VTagFactory::createVTag(&plain));
     FUZZ_CHECK(fromPlain != nullptr);
     FUZZ_CHECK(sameTag(*fromPlain, *tag));

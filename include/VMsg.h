@@ -6,12 +6,9 @@
 
 #include <VTag.h>
 
-/// Largest message payload getMsg writes (one tag of 1018 bytes + header).
-#define VMSG_MAX_PAYLOAD 1022
-/// Largest block getMsg writes: 2 header bytes + VMSG_MAX_PAYLOAD.
-#define VMSG_MAX_BLOCK 1024
-/// Bit of mFlags that marks every segment but the last.
-#define VMSG_MORE_SEGMENTS 0x80
+// VMSG_MAX_PAYLOAD (largest message payload getMsg writes), VMSG_MAX_BLOCK
+// (largest block getMsg writes) and VMSG_MORE_SEGMENTS (bit of mFlags that
+// marks every segment but the last) come from VWire.h, through VTag.h.
 
 /// One message or segment.
 ///

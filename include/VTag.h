@@ -4,20 +4,13 @@
 #ifndef VMSG_VTAG_H
 #define VMSG_VTAG_H
 
+#include <VWire.h>
 #include <cVlog.h>
 
-/// Marks a class as exported from libvmsg.so.0; the library is built with
-/// hidden visibility, so only classes carrying it are visible to callers.
-#if defined(__GNUC__)
-#define VMSG_API __attribute__((visibility("default")))
-#else
-#define VMSG_API
-#endif
+// VMSG_API, the export mark of libvmsg.so.0, comes from VWire.h.
 
-/// Largest payload a tag holds; longer data is cut to this many bytes.
-#define VTAG_MAX_PAYLOAD 1018
-/// Size of the tag header on the wire: id, type code, 16-bit length.
-#define VTAG_HEADER_SIZE 4
+// VTAG_MAX_PAYLOAD (largest payload a tag holds) and VTAG_HEADER_SIZE (id,
+// type code, 16-bit length) come from VWire.h.
 
 /// One typed tag: an id, a type code and a payload held in wire encoding.
 ///
@@ -113,6 +106,12 @@ protected:
     /// @param count the number of characters, at most 1017.
     void setText(const char* text, unsigned short count);
 };
+
+static_assert(VTag::TagNull == vmsg::kTypeNull && VTag::TagString == vmsg::kTypeString &&
+                  VTag::TagUInt32 == vmsg::kTypeUInt32 && VTag::TagUInt16 == vmsg::kTypeUInt16 &&
+                  VTag::TagUInt8 == vmsg::kTypeUInt8 && VTag::TagBytes == vmsg::kTypeBytes &&
+                  VTag::TagFloat == vmsg::kTypeFloat,
+              "the classic type codes are the wire codes of vmsg::kTypes");
 
 /// A tag without payload (type code 0).
 class VMSG_API VTagNull : public VTag {

@@ -10,29 +10,87 @@
 #ifndef VMSG_VWIRE_H
 #define VMSG_VWIRE_H
 
-#include <VMsg.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
+// This header is the root of the public headers: it includes no other header
+// of the library and needs nothing but the C++ standard library, so a
+// program that only reads or writes blocks in place includes it alone.
+
+/// Marks a class as exported from libvmsg.so.0; the library is built with
+/// hidden visibility, so only classes carrying it are visible to callers.
+#if defined(__GNUC__)
+#define VMSG_API __attribute__((visibility("default")))
+#else
+#define VMSG_API
+#endif
+
 /// The library's additions to the classic API.
 namespace vmsg {
 
 // ---------------------------------------------------------------------------
-// Sizes and type facts
+// Sizes and limits. Each is derived from the ones above it; the classic
+// macros below are the same numbers under their old names.
 
 /// Bytes in front of the tags of a block: message id and flags.
 inline constexpr std::size_t kMessageHeaderSize = 2;
 /// Bytes in front of a tag's payload: id, type code, 16-bit length.
-inline constexpr std::size_t kTagHeaderSize = VTAG_HEADER_SIZE;
-/// Largest payload a tag holds; longer data is cut to this many bytes.
-inline constexpr std::size_t kMaxPayload = VTAG_MAX_PAYLOAD;
-/// Longest text a text tag holds; its payload adds the NUL.
-inline constexpr std::size_t kMaxText = VTAG_MAX_PAYLOAD - 1;
+inline constexpr std::size_t kTagHeaderSize = 4;
 /// Largest block VMsg::getMsg and vmsg::Writer write.
-inline constexpr std::size_t kMaxBlock = VMSG_MAX_BLOCK;
+inline constexpr std::size_t kMaxBlock = 1024;
+/// Largest message payload (the tags of a block) getMsg writes: the block
+/// without its header.
+inline constexpr std::size_t kMaxMessagePayload = kMaxBlock - kMessageHeaderSize;
+/// Largest tag, header included, that fits one block: the whole message payload.
+inline constexpr std::size_t kMaxTagSize = kMaxMessagePayload;
+/// Largest payload a tag holds; longer data is cut to this many bytes.
+inline constexpr std::size_t kMaxPayload = kMaxTagSize - kTagHeaderSize;
+/// Longest text a text tag holds; its payload adds the NUL.
+inline constexpr std::size_t kMaxText = kMaxPayload - 1;
+/// Bit of the flags byte that marks every segment but the last.
+inline constexpr unsigned char kMoreSegments = 0x80;
+
+static_assert(kMaxMessagePayload == 1022 && kMaxPayload == 1018 && kMaxText == 1017,
+              "the limits are part of the wire format");
+static_assert(kMessageHeaderSize + kMaxMessagePayload == kMaxBlock, "a block is its header and its payload");
+static_assert(kTagHeaderSize + kMaxPayload == kMaxTagSize, "a tag is its header and its payload");
+static_assert(kMaxBlock <= 0xFFFF, "every size fits the 16-bit lengths of the classic API");
+
+// ---------------------------------------------------------------------------
+// Type codes: the numbers written on the wire (the values of VTag::VTagType).
+
+inline constexpr unsigned char kTypeNull = 0;   ///< No payload.
+inline constexpr unsigned char kTypeString = 1; ///< NUL-terminated text.
+inline constexpr unsigned char kTypeUInt32 = 2; ///< Unsigned 32-bit value, big-endian.
+inline constexpr unsigned char kTypeUInt16 = 3; ///< Unsigned 16-bit value, big-endian.
+inline constexpr unsigned char kTypeUInt8 = 4;  ///< Unsigned 8-bit value.
+inline constexpr unsigned char kTypeBytes = 5;  ///< Raw bytes.
+inline constexpr unsigned char kTypeFloat = 6;  ///< IEEE 754 single, big-endian bit pattern.
+
+} // namespace vmsg
+
+/// Classic name of vmsg::kMaxPayload (a plain number, usable in `#if`).
+#define VTAG_MAX_PAYLOAD 1018
+/// Classic name of vmsg::kTagHeaderSize.
+#define VTAG_HEADER_SIZE 4
+/// Classic name of vmsg::kMaxMessagePayload: one tag of 1018 bytes and its header.
+#define VMSG_MAX_PAYLOAD 1022
+/// Classic name of vmsg::kMaxBlock: 2 header bytes + VMSG_MAX_PAYLOAD.
+#define VMSG_MAX_BLOCK 1024
+/// Classic name of vmsg::kMoreSegments.
+#define VMSG_MORE_SEGMENTS 0x80
+
+static_assert(VTAG_MAX_PAYLOAD == vmsg::kMaxPayload && VTAG_HEADER_SIZE == vmsg::kTagHeaderSize &&
+                  VMSG_MAX_PAYLOAD == vmsg::kMaxMessagePayload && VMSG_MAX_BLOCK == vmsg::kMaxBlock &&
+                  VMSG_MORE_SEGMENTS == vmsg::kMoreSegments,
+              "the classic macros name the same limits");
+
+namespace vmsg {
+
+// ---------------------------------------------------------------------------
+// Type facts
 
 /// What is fixed about one wire type code.
 struct TypeInfo {
@@ -50,17 +108,23 @@ struct TypeInfo {
 
 /// Every wire type code, indexed by the code.
 inline constexpr TypeInfo kTypes[] = {
-    {VTag::TagNull, "null", true, 0},
-    {VTag::TagString, "str", false, VTAG_MAX_PAYLOAD},
-    {VTag::TagUInt32, "u32", true, 4},
-    {VTag::TagUInt16, "u16", true, 2},
-    {VTag::TagUInt8, "u8", true, 1},
-    {VTag::TagBytes, "bytes", false, VTAG_MAX_PAYLOAD},
-    {VTag::TagFloat, "f32", true, 4},
+    {kTypeNull, "null", true, 0},
+    {kTypeString, "str", false, kMaxPayload},
+    {kTypeUInt32, "u32", true, 4},
+    {kTypeUInt16, "u16", true, 2},
+    {kTypeUInt8, "u8", true, 1},
+    {kTypeBytes, "bytes", false, kMaxPayload},
+    {kTypeFloat, "f32", true, 4},
 };
 
 /// Number of wire type codes (0 to 6).
 inline constexpr unsigned kTypeCount = sizeof kTypes / sizeof kTypes[0];
+
+static_assert(kTypeCount == kTypeFloat + 1u && kTypes[kTypeNull].code == kTypeNull &&
+                  kTypes[kTypeString].code == kTypeString && kTypes[kTypeUInt32].code == kTypeUInt32 &&
+                  kTypes[kTypeUInt16].code == kTypeUInt16 && kTypes[kTypeUInt8].code == kTypeUInt8 &&
+                  kTypes[kTypeBytes].code == kTypeBytes && kTypes[kTypeFloat].code == kTypeFloat,
+              "kTypes is indexed by the type code");
 
 /// The facts of wire code @p code.
 /// @param code a type code as it stands on the wire or in VTag::mType.
@@ -271,7 +335,7 @@ inline Stop readTag(const unsigned char* block, std::size_t length, std::size_t 
 /// vmsg::Reader reader(block, length);
 /// vmsg::TagView tag;
 /// while (reader.next(tag)) {
-///     if (tag.type == VTag::TagUInt16) use(tag.id, tag.u16());
+///     if (tag.type == vmsg::kTypeUInt16) use(tag.id, tag.u16());
 /// }
 /// if (reader.stop() != vmsg::Stop::End) report(reader.stop(), reader.offset());
 /// @endcode
@@ -424,14 +488,14 @@ public:
     /// Appends a null tag (type code 0, no payload).
     /// @param tagId the tag id.
     /// @return false when the tag was not written.
-    bool null(unsigned char tagId) { return begin(tagId, VTag::TagNull, 0) != nullptr; }
+    bool null(unsigned char tagId) { return begin(tagId, kTypeNull, 0) != nullptr; }
     /// Appends a u8 tag.
     /// @param tagId the tag id.
     /// @param value the value.
     /// @return false when the tag was not written.
     bool u8(unsigned char tagId, std::uint8_t value)
     {
-        unsigned char* payload = begin(tagId, VTag::TagUInt8, 1);
+        unsigned char* payload = begin(tagId, kTypeUInt8, 1);
         if (payload)
             payload[0] = value;
         return payload != nullptr;
@@ -442,7 +506,7 @@ public:
     /// @return false when the tag was not written.
     bool u16(unsigned char tagId, std::uint16_t value)
     {
-        unsigned char* payload = begin(tagId, VTag::TagUInt16, 2);
+        unsigned char* payload = begin(tagId, kTypeUInt16, 2);
         if (payload)
             storeBE16(payload, value);
         return payload != nullptr;
@@ -453,7 +517,7 @@ public:
     /// @return false when the tag was not written.
     bool u32(unsigned char tagId, std::uint32_t value)
     {
-        unsigned char* payload = begin(tagId, VTag::TagUInt32, 4);
+        unsigned char* payload = begin(tagId, kTypeUInt32, 4);
         if (payload)
             storeBE32(payload, value);
         return payload != nullptr;
@@ -464,7 +528,7 @@ public:
     /// @return false when the tag was not written.
     bool f32(unsigned char tagId, float value)
     {
-        unsigned char* payload = begin(tagId, VTag::TagFloat, 4);
+        unsigned char* payload = begin(tagId, kTypeFloat, 4);
         if (payload)
             storeBE32(payload, bitsOfFloat(value));
         return payload != nullptr;
@@ -486,7 +550,7 @@ public:
             const auto at = static_cast<std::size_t>(static_cast<const char*>(nul) - text.data());
             count = at < count ? at : count;
         }
-        unsigned char* payload = begin(tagId, VTag::TagString, count + 1);
+        unsigned char* payload = begin(tagId, kTypeString, count + 1);
         if (!payload)
             return false;
         copyPayload(payload, reinterpret_cast<const unsigned char*>(text.data()), count);
@@ -502,7 +566,7 @@ public:
     bool bytes(unsigned char tagId, const void* data, std::size_t size)
     {
         const std::size_t kept = !data ? 0 : size < kMaxPayload ? size : kMaxPayload;
-        unsigned char* payload = begin(tagId, VTag::TagBytes, kept);
+        unsigned char* payload = begin(tagId, kTypeBytes, kept);
         if (payload && kept)
             copyPayload(payload, static_cast<const unsigned char*>(data), kept);
         return payload != nullptr;

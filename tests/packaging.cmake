@@ -68,7 +68,16 @@ add_test(NAME packaging.cmake_consumer
         "-DWORK_DIR=${_vmsg_pkg_work}/cmake-consumer"
         -P "${_vmsg_pkg_driver}")
 
-set_tests_properties(packaging.pkgconfig_consumer packaging.cmake_consumer PROPERTIES
+add_test(NAME packaging.wire_alone
+    COMMAND "${CMAKE_COMMAND}" -DSTEP=wire_alone
+        "-DPREFIX=${_vmsg_pkg_prefix}"
+        "-DINCLUDEDIR=${CMAKE_INSTALL_INCLUDEDIR}"
+        "-DCXX=${CMAKE_CXX_COMPILER}"
+        "-DEXTRA_FLAGS=${_vmsg_pkg_flags}"
+        "-DWORK_DIR=${_vmsg_pkg_work}/wire-alone"
+        -P "${_vmsg_pkg_driver}")
+
+set_tests_properties(packaging.pkgconfig_consumer packaging.cmake_consumer packaging.wire_alone PROPERTIES
     FIXTURES_REQUIRED vmsg_installed
     LABELS packaging
     TIMEOUT 300)

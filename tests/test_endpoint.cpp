@@ -293,7 +293,7 @@ TEST(Endpoint, UnwritableMessageIsDroppedWithLengthMismatch)
 // rather than passed off as sent or kept waiting for a buffer.
 TEST(Endpoint, PayloadTooLongForAnyBufferIsNotReportedAsSent)
 {
-    std::vector<unsigned char> blob(VTAG_MAX_PAYLOAD);
+    std::vector<unsigned char> blob(vmsg::kMaxPayload);
     // 64 tags of 1022 wire bytes and one of 126 make a payload of 65534;
     // with a second such tag the length stops at 65535.
     for (int extra : {1, 2}) {
@@ -301,7 +301,7 @@ TEST(Endpoint, PayloadTooLongForAnyBufferIsNotReportedAsSent)
         Carrow endpoint(&kDict);
         std::unique_ptr<VMsg> msg(new VMsg(0x21));
         for (int i = 0; i < 64; ++i)
-            msg->addTag(new VTagBytes(1, blob.data(), VTAG_MAX_PAYLOAD));
+            msg->addTag(new VTagBytes(1, blob.data(), vmsg::kMaxPayload));
         for (int i = 0; i < extra; ++i)
             msg->addTag(new VTagBytes(2, blob.data(), 122));
         ASSERT_EQ(msg->mLength, 65533u + extra);
@@ -323,9 +323,9 @@ TEST(Endpoint, SegmentedParentBeyondTheCountersIsNotSent)
         std::unique_ptr<VMsg> parent(new VMsg(0x21));
         for (unsigned i = 0; i < tags; ++i)
             parent->addTag(new VTagNull(1));
-        unsigned char out[VMSG_MAX_BLOCK];
+        unsigned char out[vmsg::kMaxBlock];
         unsigned segmented = 0;
-        for (VMsg* segment = parent->segmentMessage(VMSG_MAX_BLOCK); segment; segment = segment->mNextSegment) {
+        for (VMsg* segment = parent->segmentMessage(vmsg::kMaxBlock); segment; segment = segment->mNextSegment) {
             ASSERT_EQ(segment->getMsg(out, sizeof out), 2u + segment->mLength);
             segmented += segment->mTagCount;
         }

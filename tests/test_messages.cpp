@@ -138,7 +138,7 @@ TEST(MsgContainer, CountersStopAt65535InsteadOfWrapping)
     // The length alone: 65 tags of 1022 bytes on the wire.
     VMsg msg(2);
     for (int i = 0; i < 65; ++i)
-        msg.addTag(bytesTag(static_cast<unsigned char>(i), VTAG_MAX_PAYLOAD));
+        msg.addTag(bytesTag(static_cast<unsigned char>(i), vmsg::kMaxPayload));
     EXPECT_EQ(msg.mTagCount, 65u);
     EXPECT_EQ(msg.mLength, 65535u);
     EXPECT_EQ(writeExact(msg, 65535), 0);
@@ -376,7 +376,7 @@ TEST(MsgParse, StepsByWireLengthAndStopsAtRefusedTag)
     const Bytes header = {0x5A, 0x85};
     // A raw-bytes tag declaring 1100 bytes: it keeps the first 1018, and the
     // skipped 82 are laid out as tags so that reading them would show.
-    Bytes kept(VTAG_MAX_PAYLOAD);
+    Bytes kept(vmsg::kMaxPayload);
     for (std::size_t i = 0; i < kept.size(); ++i)
         kept[i] = static_cast<unsigned char>(i);
     Bytes decoys = {0, 0};
@@ -460,8 +460,8 @@ TEST(MsgRoundTrip, RandomMessagesSurviveTwoRoundTrips)
         SCOPED_TRACE(round);
         VMsg original(static_cast<unsigned char>(rng()));
         original.mFlags = static_cast<unsigned char>(rng());
-        while (rng() % 16 != 0 && original.mLength + 8u <= VMSG_MAX_PAYLOAD) {
-            const unsigned room = VMSG_MAX_PAYLOAD - 4u - original.mLength;
+        while (rng() % 16 != 0 && original.mLength + 8u <= vmsg::kMaxMessagePayload) {
+            const unsigned room = vmsg::kMaxMessagePayload - 4u - original.mLength;
             original.addTag(randomTag(rng, rng() % 4 ? std::min(room, 40u) : room));
         }
         const Bytes first = serialize(original);

@@ -31,7 +31,7 @@ const CarrowDictDef kDict = {{0, 0}, 1, 0, 1, kMessages, nullptr, kMetas};
 
 Bytes blockOf(VMsg& msg)
 {
-    Bytes out(VMSG_MAX_BLOCK);
+    Bytes out(vmsg::kMaxBlock);
     out.resize(msg.getMsg(out.data(), static_cast<unsigned short>(out.size())));
     return out;
 }
@@ -171,7 +171,7 @@ TEST(ModernBuilder, BytesEqualThoseOfTheTypedConstructors)
         ASSERT_TRUE(built);
         EXPECT_EQ(built->mTagCount, classic.mTagCount);
         EXPECT_EQ(built->mLength, classic.mLength);
-        if (classic.mLength <= VMSG_MAX_PAYLOAD) {
+        if (classic.mLength <= vmsg::kMaxMessagePayload) {
             EXPECT_EQ(blockOf(*built), blockOf(classic)) << "round " << round;
         }
         // The builder starts again with the same header.

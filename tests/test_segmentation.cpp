@@ -203,7 +203,7 @@ TEST_P(SegmentFrameSize, SplitsTagsInOrderBelowFrame)
     EXPECT_EQ(parent->mTagCount, count);
     EXPECT_EQ(parent->mLength, length);
     EXPECT_EQ(parent->mFlags, 0x85);
-    if (length <= VMSG_MAX_PAYLOAD) { // the emptied parent writes its header only
+    if (length <= vmsg::kMaxMessagePayload) { // the emptied parent writes its header only
         Bytes block(2u + length);
         EXPECT_EQ(parent->getMsg(block.data(), static_cast<unsigned short>(block.size())), 2);
     }
@@ -343,8 +343,8 @@ TEST(SegmentJoin, ReassembledSegmentsWriteTheOriginalBytes)
             SCOPED_TRACE(testing::Message() << "frame " << frame << " round " << round);
             VMsg original(static_cast<unsigned char>(rng()));
             original.mFlags = static_cast<unsigned char>(rng() & 0x7F);
-            while (rng() % 12 != 0 && original.mLength + 4u <= VMSG_MAX_PAYLOAD) {
-                const unsigned room = VMSG_MAX_PAYLOAD - 4u - original.mLength;
+            while (rng() % 12 != 0 && original.mLength + 4u <= vmsg::kMaxMessagePayload) {
+                const unsigned room = vmsg::kMaxMessagePayload - 4u - original.mLength;
                 const unsigned cap = rng() % 5 ? std::min(room, 60u) : room;
                 original.addTag(bytesTag(static_cast<unsigned char>(rng()),
                                          static_cast<unsigned short>(rng() % (cap + 1))));

@@ -47,7 +47,7 @@ std::unique_ptr<VMsg> messageWith(unsigned char msgId, const Ids& tagIds)
 // The tag as written on the wire: id, type code, length, payload.
 Bytes wireOf(const VTag& tag)
 {
-    Bytes out(VTAG_HEADER_SIZE + tag.mLength);
+    Bytes out(vmsg::kTagHeaderSize + tag.mLength);
     EXPECT_EQ(tag.getTag(out.data(), static_cast<unsigned short>(out.size())), out.size());
     return out;
 }
@@ -223,7 +223,7 @@ TEST_F(Structured, MoreTagsThanTheCountHoldsFailAsMismatch)
         EXPECT_EQ(result, nullptr);
         EXPECT_EQ(lastErrors(), (Records{{ErrTagCountMismatch, hostBytes(static_cast<unsigned short>(tags - 65535u))}}));
         // Segmented, the parent keeps the count and none of the tags.
-        msg.segmentMessage(VMSG_MAX_BLOCK);
+        msg.segmentMessage(vmsg::kMaxBlock);
         EXPECT_EQ(CarrowMessage::parseVMsg(&kDict, &msg), nullptr);
         EXPECT_EQ(lastErrors(), (Records{{ErrTagCountMismatch, hostBytes(1)}}));
     }

@@ -175,7 +175,7 @@ TEST(WireReader, ViewsGiveWhatTheParsedTagHolds)
     EXPECT_EQ(walk.tags[0], "1:1=abc");
     EXPECT_EQ(walk.tags[1], "2:1=a");
     EXPECT_EQ(walk.tags[2], "3:2=258");
-    EXPECT_EQ(walk.tags[3].size(), std::string("4:5=").size() + VTAG_MAX_PAYLOAD);
+    EXPECT_EQ(walk.tags[3].size(), std::string("4:5=").size() + vmsg::kMaxPayload);
     vmsg::Reader reader(block.data(), block.size());
     EXPECT_EQ(reader.id(), 0x31);
     EXPECT_EQ(reader.flags(), 0x85);

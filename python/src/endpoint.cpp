@@ -5,6 +5,8 @@
 #include "errors.h"
 #include "message.h"
 
+#include <Text.h>
+
 #include <deque>
 #include <limits>
 #include <vector>
@@ -37,7 +39,7 @@ public:
         const unsigned long wanted = unsignedArgument(capacity, 0, std::numeric_limits<long>::max(),
                                                       "Endpoint.bytes_out(): capacity");
         const std::size_t room = wanted < kMaxRoom ? wanted : kMaxRoom;
-        unsigned char small[VMSG_MAX_BLOCK];
+        unsigned char small[vmsg::kMaxBlock];
         std::vector<unsigned char> large(room > sizeof small ? room : 0);
         unsigned char* out = large.empty() ? small : large.data();
         std::size_t length = 0;
@@ -115,19 +117,25 @@ void defineEndpoint(py::module_& module)
              }),
              py::arg("dictionary"), py::kw_only(), py::arg("accept_damaged") = false,
              py::arg("max_block") = vmsg::kMaxBlock, py::arg("max_queued") = vmsg::kDefaultMaxQueued,
-             "An endpoint on a vmsg.Dictionary. accept_damaged: queue a block damaged after its header with the "
-             "tags before the damage instead of raising ParseFailed; max_block: the longest block bytes_in takes "
-             "(at most 65535); max_queued: the most messages each queue holds, beyond which send and bytes_in "
-             "raise QueueFull (0 for no limit, at most 65535).")
+             vmsgtool::withLimits(
+                 "An endpoint on a vmsg.Dictionary. accept_damaged: queue a block damaged after its header with "
+                 "the tags before the damage instead of raising ParseFailed; max_block: the longest block "
+                 "bytes_in takes (by default {max-block}, at most 65535); max_queued: the most messages each "
+                 "queue holds, beyond which send and bytes_in raise QueueFull (0 for no limit, at most 65535).")
+                 .c_str())
         .def("send", &Endpoint::send, py::arg("message"),
-             "Checks the message's id and queues a copy of it for bytes_out. UnknownMessage for an id the "
-             "dictionary does not define, LengthMismatch for a message of over 1022 payload bytes, which no "
-             "block holds (segment it), QueueFull when max_queued messages wait.")
+             vmsgtool::withLimits(
+                 "Checks the message's id and queues a copy of it for bytes_out. UnknownMessage for an id the "
+                 "dictionary does not define, LengthMismatch for a message of over {max-payload} payload bytes, "
+                 "which no block holds (segment it), QueueFull when max_queued messages wait.")
+                 .c_str())
         .def("ready", &Endpoint::ready, "Whether a message waits for bytes_out.")
-        .def("bytes_out", &Endpoint::bytesOut, py::arg("capacity") = VMSG_MAX_BLOCK,
-             "The oldest queued message written for the wire, in at most capacity bytes; b'' when none is "
-             "queued. BufferTooSmall (detail: the bytes needed; the message stays queued) or LengthMismatch (the "
-             "message cannot be written whole, over 1022 payload bytes, and is gone).")
+        .def("bytes_out", &Endpoint::bytesOut, py::arg("capacity") = vmsg::kMaxBlock,
+             vmsgtool::withLimits("The oldest queued message written for the wire, in at most capacity bytes; "
+                                  "b'' when none is queued. BufferTooSmall (detail: the bytes needed; the message "
+                                  "stays queued) or LengthMismatch (the message cannot be written whole, over "
+                                  "{max-payload} payload bytes, and is gone).")
+                 .c_str())
         .def("bytes_in", &Endpoint::bytesIn, py::arg("data"),
              "Parses a received block, checks its id and queues the message for get_message. ParseFailed, with "
              "stop and stop_offset, for fewer than 2 bytes, more than max_block, or a block damaged after its "

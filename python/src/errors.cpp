@@ -26,7 +26,7 @@ constexpr std::array<ErrorClass, 8> kErrorClasses{{
     {ErrBufferTooSmall, "BufferTooSmall",
      "The capacity given to bytes_out is too small; detail: the bytes needed. The message stays queued."},
     {ErrLengthMismatch, "LengthMismatch",
-     "A message of over 1022 payload bytes, which no block holds: refused by Endpoint.send (detail: the "
+     "A message of over {max-payload} payload bytes, which no block holds: refused by Endpoint.send (detail: the "
      "bytes its block would take) or, queued another way, gone from bytes_out (no detail)."},
     {ErrParseFailed, "ParseFailed",
      "The block yields no message, or Endpoint.bytes_in refuses it: fewer than 2 bytes, longer than the "
@@ -117,7 +117,7 @@ void defineErrors(py::module_& module)
         py::object bases = entry.code == ErrParseFailed
                                ? py::object(py::make_tuple(py::handle(gProtocolError), py::handle(PyExc_ValueError)))
                                : py::reinterpret_borrow<py::object>(gProtocolError);
-        gErrorClasses[i] = newException(qualified.c_str(), entry.doc, bases.ptr(), attributes);
+        gErrorClasses[i] = newException(qualified.c_str(), vmsgtool::withLimits(entry.doc).c_str(), bases.ptr(), attributes);
         module.attr(entry.name) = py::handle(gErrorClasses[i]);
     }
     gDictionaryError = newException(

@@ -49,7 +49,7 @@ std::size_t payloadOf(const VMsg& msg)
 [[noreturn]] void tooLarge(const VMsg& msg, const Where& where)
 {
     valueError(where, "message " + hex2(msg.mId) + ": the tags need " + std::to_string(payloadOf(msg)) +
-                          " payload bytes; a block carries at most " + std::to_string(VMSG_MAX_PAYLOAD) +
+                          " payload bytes; a block carries at most " + std::to_string(vmsg::kMaxMessagePayload) +
                           " (segment() splits the message into blocks)");
 }
 
@@ -60,7 +60,7 @@ py::bytes blockBytes(const unsigned char* data, std::size_t size)
 
 std::optional<py::bytes> writeBlock(VMsg& msg)
 {
-    unsigned char block[VMSG_MAX_BLOCK];
+    unsigned char block[vmsg::kMaxBlock];
     const unsigned short written = msg.getMsg(block, sizeof block);
     if (written == 0)
         return std::nullopt;
@@ -350,10 +350,11 @@ void defineBuilders(Class& cls)
     cls.def("f32", tagged("Message.f32()", VTag::TagFloat), py::arg("tag_id"), py::arg("value"),
             "Appends an f32 tag (type code 6), the value rounded to single precision; returns the message.");
     cls.def("text", tagged("Message.text()", VTag::TagString), py::arg("tag_id"), py::arg("value"),
-            "Appends a str tag: a str (written in UTF-8) or bytes, at most 1017 bytes and no NUL; returns the "
-            "message.");
+            vmsgtool::withLimits("Appends a str tag: a str (written in UTF-8) or bytes, at most {max-text} bytes "
+                                 "and no NUL; returns the message.")
+                .c_str());
     cls.def("bytes", tagged("Message.bytes()", VTag::TagBytes), py::arg("tag_id"), py::arg("value"),
-            "Appends a bytes tag of at most 1018 bytes; returns the message.");
+            vmsgtool::withLimits("Appends a bytes tag of at most {max-bytes} bytes; returns the message.").c_str());
     cls.def(
         "add",
         [](py::object self, py::handle tagId, py::handle type, py::handle value) {
@@ -457,11 +458,14 @@ void defineMessageClass(py::module_& module)
         "stop_offset", [](Message& m) { return originField(m, false); },
         "For a parsed message: the offset in the block where the parse stopped (the block's size at END); "
         "otherwise None.");
-    cls.def("encode", &encode, "The block: bytes exactly as the library writes them (VMsg::getMsg). ValueError "
-                               "for a message of more than 1022 payload bytes.");
+    cls.def("encode", &encode,
+            vmsgtool::withLimits("The block: bytes exactly as the library writes them (VMsg::getMsg). ValueError "
+                                 "for a message of more than {max-payload} payload bytes.")
+                .c_str());
     cls.def("segment", &segmentsOf, py::arg("frame"),
-            "The message split for frames of this many bytes (VMsg::segmentMessage): a list of blocks, every one "
-            "but the last with flag 0x80 set. The message is not changed.");
+            vmsgtool::withLimits("The message split for frames of this many bytes (VMsg::segmentMessage): a list of "
+                                 "blocks, every one but the last with flag {more} set. The message is not changed.")
+                .c_str());
     cls.def(
         "report",
         [](Message& m, py::handle dictionary) {

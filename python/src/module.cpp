@@ -15,10 +15,10 @@ PYBIND11_MODULE(vmsg, module)
                    "FrameReader, read_messages, and the ProtocolError subclass of each error code.";
     module.attr("__version__") = VMSG_VERSION;
     module.attr("MAX_BLOCK") = vmsg::kMaxBlock;
-    module.attr("MAX_MESSAGE_PAYLOAD") = VMSG_MAX_PAYLOAD;
+    module.attr("MAX_MESSAGE_PAYLOAD") = vmsg::kMaxMessagePayload;
     module.attr("MAX_TEXT") = vmsg::kMaxText;
     module.attr("MAX_BYTES") = vmsg::kMaxPayload;
-    module.attr("MORE_SEGMENTS") = VMSG_MORE_SEGMENTS;
+    module.attr("MORE_SEGMENTS") = vmsg::kMoreSegments;
     vmsgpy::defineValues(module);
     vmsgpy::defineErrors(module);
     vmsgpy::defineMessage(module);

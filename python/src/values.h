@@ -8,6 +8,7 @@
 
 #include "arguments.h"
 
+#include <VTag.h>
 #include <VWire.h>
 
 #include <initializer_list>

@@ -71,7 +71,7 @@ VList* Carrow::bytesOut(unsigned char* out, unsigned short* length)
     // refuses it whatever the buffer, so it is never kept waiting for one
     // (that would stall the queue behind it). It goes on to getMsg, which
     // writes nothing, and is reported as not sent.
-    const unsigned needed = msg->mLength + static_cast<unsigned>(vmsg::kMessageHeaderSize);
+    const unsigned needed = msg->mLength + unsigned{vmsg::kMessageHeaderSize};
     if (needed <= vmsg::kMaxBlock && (!out || *length < needed)) {
         const auto detail = static_cast<unsigned short>(needed);
         return vmsg::errorList(ErrBufferTooSmall, &detail, sizeof detail);

@@ -126,9 +126,9 @@ Errors Endpoint::send(std::unique_ptr<VMsg>& msg)
 {
     if (VList* errors = mEndpoint->checkMessage(msg.get()))
         return Errors(errors);
-    // No block holds more than 1022 payload bytes: queued, the message
-    // could only be dropped by bytesOut.
-    if (msg->mLength > kMaxBlock - kMessageHeaderSize) {
+    // No block holds more than kMaxMessagePayload bytes: queued, the
+    // message could only be dropped by bytesOut.
+    if (msg->mLength > kMaxMessagePayload) {
         const std::size_t needed = msg->mLength + kMessageHeaderSize;
         const auto detail = static_cast<unsigned short>(needed < kMax16 ? needed : kMax16);
         return Errors(errorList(ErrLengthMismatch, &detail, sizeof detail));

@@ -10,7 +10,7 @@
 
 unsigned short VMsg::getMsg(void* out, unsigned short length)
 {
-    if (!out || mLength + vmsg::kMessageHeaderSize > length || mLength > VMSG_MAX_PAYLOAD)
+    if (!out || mLength + vmsg::kMessageHeaderSize > length || mLength > vmsg::kMaxMessagePayload)
         return 0;
     auto* bytes = static_cast<unsigned char*>(out);
     bytes[0] = mId;

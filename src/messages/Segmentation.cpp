@@ -3,7 +3,12 @@
 
 namespace {
 
-constexpr unsigned char kSegmentFlagsMask = static_cast<unsigned char>(~VMSG_MORE_SEGMENTS);
+constexpr unsigned char kSegmentFlagsMask = static_cast<unsigned char>(~vmsg::kMoreSegments);
+// The sizes in the int arithmetic of segmentMessage.
+constexpr int kHeaderSize = static_cast<int>(vmsg::kMessageHeaderSize);
+constexpr int kTagHeaderSize = static_cast<int>(vmsg::kTagHeaderSize);
+// A segment is written whole by getMsg, so no frame holds more than a block.
+constexpr int kLargestFrame = static_cast<int>(vmsg::kMaxBlock) + 1;
 
 // Puts back the tags that a failed segmentation had moved: the segments'
 // tags in order, then what was still in the parent, and drops the segments.
@@ -42,9 +47,9 @@ VMsg* newSegment(const VMsg& parent)
 VMsg* moveTagsIntoSegments(VMsg& parent, int frameSize)
 {
     VMsg* current = parent.mFirstSegment;
-    int running = 2;
+    int running = kHeaderSize;
     while (VTag* tag = parent.mFirstTag) {
-        const int wire = static_cast<unsigned short>(tag->mLength + VTAG_HEADER_SIZE);
+        const int wire = static_cast<unsigned short>(tag->mLength + kTagHeaderSize);
         parent.debug("Is %d+%d < %d", wire, running, frameSize);
         running += wire;
         if (running < frameSize) {
@@ -60,7 +65,7 @@ VMsg* moveTagsIntoSegments(VMsg& parent, int frameSize)
         current = next;
         parent.mFirstTag = tag->mNext;
         current->addTag(tag);
-        running = 2 + wire;
+        running = kHeaderSize + wire;
     }
     return current;
 }
@@ -75,10 +80,8 @@ VMsg* VMsg::segmentMessage(int frameSize)
         mCurrentSegment = mFirstSegment;
         return mFirstSegment;
     }
-    // A segment is written whole by getMsg, so no frame holds more than
-    // VMSG_MAX_BLOCK bytes.
-    if (frameSize > VMSG_MAX_BLOCK + 1)
-        frameSize = VMSG_MAX_BLOCK + 1;
+    if (frameSize > kLargestFrame)
+        frameSize = kLargestFrame;
     mFirstSegment = newSegment(*this);
     // The cursor tag is about to move into a segment.
     mCurrentTag = nullptr;
@@ -117,12 +120,12 @@ void VMsg::setLastSegment(bool last)
     if (last)
         mFlags &= kSegmentFlagsMask;
     else
-        mFlags |= VMSG_MORE_SEGMENTS;
+        mFlags |= vmsg::kMoreSegments;
 }
 
 bool VMsg::isLastSegment()
 {
-    return (mFlags & VMSG_MORE_SEGMENTS) == 0;
+    return (mFlags & vmsg::kMoreSegments) == 0;
 }
 
 void VMsg::addSegment(VMsg* other)

@@ -66,7 +66,7 @@ unsigned short VMsg::addTag(VTag* tag)
     tag->mNext = nullptr;
     mCurrentTag = tag;
     mTagCount = saturatingSum(mTagCount, 1);
-    mLength = saturatingSum(mLength, tag->mLength + VTAG_HEADER_SIZE);
+    mLength = saturatingSum(mLength, tag->mLength + vmsg::kTagHeaderSize);
     return mTagCount;
 }
 

@@ -25,8 +25,8 @@ unsigned int VTag::getMaxLength()
 void VTag::setData(void* data, unsigned short size)
 {
     unsigned short kept = data ? size : 0;
-    if (kept > VTAG_MAX_PAYLOAD)
-        kept = VTAG_MAX_PAYLOAD;
+    if (kept > vmsg::kMaxPayload)
+        kept = vmsg::kMaxPayload;
     // Allocate before releasing, so a failed allocation leaves the tag as it was.
     unsigned char* payload = new unsigned char[kept];
     if (kept)

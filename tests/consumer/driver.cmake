@@ -9,6 +9,9 @@
 #              LD_LIBRARY_PATH=PREFIX/LIBDIR.
 #   cmake      configure and build tests/consumer/CMakeLists.txt
 #              (find_package(vmsg)) with CMAKE_PREFIX_PATH=PREFIX, run it.
+#   wire_alone compile a program that includes only <VWire.h> from
+#              PREFIX/INCLUDEDIR/vmsg with g++ -H: no other header of the
+#              library and none of log4cpp is opened.
 #   readelf    check SONAME and NEEDED entries of VMSG_FILE and VLOG_FILE.
 cmake_minimum_required(VERSION 3.16)
 
@@ -133,6 +136,34 @@ elseif(STEP STREQUAL "cmake")
     run_checked(WHAT "configure" COMMAND "${CMAKE_COMMAND}" ${_args})
     run_checked(WHAT "build" COMMAND "${CMAKE_COMMAND}" --build "${WORK_DIR}")
     run_checked(WHAT "run" COMMAND "${WORK_DIR}/consumer")
+
+elseif(STEP STREQUAL "wire_alone")
+    # A program that includes only <VWire.h> from the installed headers,
+    # with nothing else on its include path, compiles, and g++ -H shows
+    # that it opened no other header of the library and none of log4cpp.
+    require_vars(PREFIX INCLUDEDIR CXX WORK_DIR)
+    file(REMOVE_RECURSE "${WORK_DIR}")
+    file(MAKE_DIRECTORY "${WORK_DIR}")
+    set(_source "${WORK_DIR}/wire_alone.cpp")
+    file(WRITE "${_source}" "#include <VWire.h>\nint main()\n{\n    unsigned char block[vmsg::kMaxBlock];\n"
+        "    vmsg::Writer writer(block, sizeof block, 1);\n    writer.u8(2, 3);\n"
+        "    vmsg::Reader reader(block, writer.size());\n    vmsg::TagView tag;\n"
+        "    return reader.next(tag) && tag.u8() == 3 ? 0 : 1;\n}\n")
+    set(_headers "${PREFIX}/${INCLUDEDIR}/vmsg")
+    execute_process(COMMAND "${CXX}" -std=c++17 -H ${_extra_flags} -I "${_headers}" "${_source}"
+            -o "${WORK_DIR}/wire_alone"
+        RESULT_VARIABLE _rc ERROR_VARIABLE _opened)
+    if(NOT _rc EQUAL 0)
+        message(FATAL_ERROR "a program including only <VWire.h> does not compile (${_rc}):\n${_opened}")
+    endif()
+    string(REGEX MATCHALL "[^\n]*(${_headers}/|log4cpp)[^\n]*" _project "${_opened}")
+    list(FILTER _project EXCLUDE REGEX "^\\.+ ${_headers}/VWire\\.h$")
+    if(_project)
+        string(REPLACE ";" "\n  " _project "${_project}")
+        message(FATAL_ERROR "<VWire.h> opens more than itself:\n  ${_project}")
+    endif()
+    run_checked(WHAT "run" COMMAND "${WORK_DIR}/wire_alone")
+    message(STATUS "<VWire.h> stands alone")
 
 elseif(STEP STREQUAL "readelf")
     require_vars(READELF VMSG_FILE VLOG_FILE)

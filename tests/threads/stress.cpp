@@ -148,7 +148,7 @@ void sendAndReceive(Carrow& sender, Carrow& receiver, int thread, int round)
     check(refused == nullptr, "sendMessage refused the message", thread, round);
     releaseErrors(refused);
 
-    unsigned char block[VMSG_MAX_BLOCK];
+    unsigned char block[vmsg::kMaxBlock];
     unsigned short length = 4;
     VList* small = sender.bytesOut(block, &length);
     check(small && static_cast<VError*>(small->getfirst())->mCode == ErrBufferTooSmall,
@@ -207,7 +207,7 @@ void segmentAndJoin(int thread, int round)
     VMsg original(0x22);
     for (int i = 0; i < 40; ++i)
         original.addTag(new VTagUInt32(static_cast<unsigned char>(i), static_cast<unsigned>(thread + i * round)));
-    unsigned char whole[VMSG_MAX_BLOCK];
+    unsigned char whole[vmsg::kMaxBlock];
     const unsigned short wholeLength = original.getMsg(whole, sizeof whole);
     check(wholeLength == 2 + 40 * 8, "getMsg of the whole message failed", thread, round);
 
@@ -228,7 +228,7 @@ void segmentAndJoin(int thread, int round)
         ++segments;
     }
     check(segments == 6, "not 6 segments of at most 7 tags", thread, round);
-    unsigned char again[VMSG_MAX_BLOCK];
+    unsigned char again[vmsg::kMaxBlock];
     const unsigned short againLength = joined ? joined->getMsg(again, sizeof again) : 0;
     check(againLength == wholeLength && std::memcmp(whole, again, wholeLength) == 0,
           "the joined segments do not write the original bytes", thread, round);

@@ -73,8 +73,8 @@ as hex (or raw bytes with --raw). Tags:
   u16:ID=VALUE
   u32:ID=VALUE
   f32:ID=VALUE       a float: 1.5, -2e-3, inf, nan
-  str:ID=TEXT        text, up to 1017 characters
-  bytes:ID=HEX       raw bytes as hex digits, up to 1018 bytes
+  str:ID=TEXT        text, up to {max-text} characters
+  bytes:ID=HEX       raw bytes as hex digits, up to {max-bytes} bytes
 
 Ids and the flags byte are decimal or 0x hex, 0 to 255.
 
@@ -85,7 +85,7 @@ const char kSegmentHelp[] = R"(Usage: vmsg segment --frame N [--raw] [--verbose]
 
 Splits each block of FILE into segment blocks for frames of N bytes, with
 the library's segmentation: a segment stays below N bytes unless a single
-tag needs more, and every segment but the last has flag 0x80 set. Prints
+tag needs more, and every segment but the last has flag {more} set. Prints
 one segment per line as hex.
 
 Options:
@@ -99,7 +99,7 @@ Exit status: 0 ok, 1 a block failed to parse or to be written, 2 usage or file e
 const char kJoinHelp[] = R"(Usage: vmsg join [--raw] [--verbose] [FILE|-]
 
 Joins the segment blocks of FILE (hex, one per line, in arrival order) back
-into messages: a segment with flag 0x80 clear ends a message. Prints one
+into messages: a segment with flag {more} clear ends a message. Prints one
 joined block per line as hex.
 
 Options:
@@ -356,7 +356,7 @@ int dictionary(const Options& options)
 
 struct Command {
     const char* name;
-    const char* help;
+    const char* help; // with the placeholders of withLimits (Text.h)
     int (*run)(const Options&);
     std::set<std::string> flags;
     std::set<std::string> values;
@@ -390,7 +390,7 @@ int runCommand(const Command& command, int argc, char** argv, int start, bool ve
         return usage(prefix, error.what(), prefix);
     }
     if (options.help) {
-        std::cout << command.help;
+        std::cout << withLimits(command.help);
         return kExitOk;
     }
     LogSetup logging(verbose || options.flags.count("--verbose"));

@@ -105,7 +105,7 @@ Json messageJson(const VMsg& msg, const Dictionary* dict)
     if (const Dictionary::Message* def = dict ? dict->message(msg.mId) : nullptr)
         out["name"] = def->name;
     out["flags"] = msg.mFlags;
-    out["more_segments"] = (msg.mFlags & VMSG_MORE_SEGMENTS) != 0;
+    out["more_segments"] = (msg.mFlags & vmsg::kMoreSegments) != 0;
     out["tag_count"] = msg.mTagCount;
     out["payload_length"] = msg.mLength;
     return out;

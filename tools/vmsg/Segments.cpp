@@ -29,11 +29,11 @@ std::unique_ptr<VMsg> parseWhole(const Block& block)
 
 std::vector<unsigned char> write(VMsg& msg, const std::string& what)
 {
-    std::vector<unsigned char> out(VMSG_MAX_BLOCK);
+    std::vector<unsigned char> out(vmsg::kMaxBlock);
     const unsigned short written = msg.getMsg(out.data(), static_cast<unsigned short>(out.size()));
     if (written == 0)
         throw BlockError(what + " has " + std::to_string(msg.mLength) + " payload bytes; getMsg writes at most " +
-                         std::to_string(VMSG_MAX_PAYLOAD));
+                         std::to_string(vmsg::kMaxMessagePayload));
     out.resize(written);
     return out;
 }
@@ -77,7 +77,7 @@ std::vector<std::vector<unsigned char>> joinBlocks(const std::vector<Block>& seg
     }
     if (first)
         throw BlockError(firstWhere + ": input ends before the last segment of message " + hexNumber(first->mId, 2) +
-                         " (a segment with flag 0x80 clear)");
+                         " (a segment with flag " + hexNumber(vmsg::kMoreSegments, 2) + " clear)");
     return out;
 }
 

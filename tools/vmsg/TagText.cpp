@@ -140,10 +140,10 @@ std::vector<unsigned char> encodeMessage(unsigned char id, unsigned char flags,
         payload += tag->mLength + vmsg::kTagHeaderSize;
         msg.addTag(tag.release());
     }
-    if (payload > VMSG_MAX_PAYLOAD)
+    if (payload > vmsg::kMaxMessagePayload)
         throw UsageError("the tags need " + std::to_string(payload) + " payload bytes; a block carries at most " +
-                         std::to_string(VMSG_MAX_PAYLOAD));
-    std::vector<unsigned char> block(VMSG_MAX_BLOCK);
+                         std::to_string(vmsg::kMaxMessagePayload));
+    std::vector<unsigned char> block(vmsg::kMaxBlock);
     const unsigned short written = msg.getMsg(block.data(), static_cast<unsigned short>(block.size()));
     if (written == 0)
         throw BlockError("the library refused to write the message (getMsg returned 0)");

@@ -1,10 +1,13 @@
 #include "Text.h"
 
+#include <VWire.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace vmsgtool {
 
@@ -110,6 +113,22 @@ std::string hexBytes(const unsigned char* data, std::size_t size, const char* se
             text += separator;
         text += digits[data[i] >> 4];
         text += digits[data[i] & 15];
+    }
+    return text;
+}
+
+std::string withLimits(std::string text)
+{
+    const std::pair<std::string_view, std::string> limits[] = {
+        {"{max-text}", std::to_string(vmsg::kMaxText)},
+        {"{max-bytes}", std::to_string(vmsg::kMaxPayload)},
+        {"{max-payload}", std::to_string(vmsg::kMaxMessagePayload)},
+        {"{max-block}", std::to_string(vmsg::kMaxBlock)},
+        {"{more}", hexNumber(vmsg::kMoreSegments, 2)},
+    };
+    for (const auto& [name, value] : limits) {
+        for (auto at = text.find(name); at != std::string::npos; at = text.find(name, at + value.size()))
+            text.replace(at, name.size(), value);
     }
     return text;
 }

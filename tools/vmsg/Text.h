@@ -32,6 +32,12 @@ std::string hexNumber(unsigned long value, int digits);
 /// The bytes as lowercase hex pairs, separated by @p separator.
 std::string hexBytes(const unsigned char* data, std::size_t size, const char* separator = " ");
 
+/// @p text with the library's limits in place of its placeholders, so that
+/// a text stating a limit follows the constant: {max-text} (longest text),
+/// {max-bytes} (largest tag payload), {max-payload} (largest message
+/// payload) and {more} (the more-segments flag, as 0x80).
+std::string withLimits(std::string text);
+
 } // namespace vmsgtool
 
 #endif

@@ -5,6 +5,8 @@
 #     option of `vmsg --help` and of each `vmsg COMMAND --help` in its
 #     OPTIONS section, and every exit status that a help names in its EXIT
 #     STATUS section;
+#   - the limits and the flag bit that the helps state (built from the
+#     library's constants) are the ones the page states;
 #   - `vmsg --version` prints "vmsg VERSION", and the page's header names
 #     the same version.
 set -uo pipefail
@@ -62,6 +64,12 @@ mapfile -t statuses < <(grep -i 'exit status' <<<"$helps" | grep -oE '\b[0-9]+ '
 ((${#statuses[@]} >= 3)) || fail "found only ${#statuses[@]} exit statuses in the helps"
 for status in "${statuses[@]}"; do
     grep -qE "^ +$status +[A-Z]" <<<"$exit_section" || fail "exit status $status is not in the EXIT STATUS section"
+done
+
+mapfile -t limits < <(grep -oE 'up to [0-9]+ (characters|bytes)|flag 0x[0-9a-f]+' <<<"$helps" | sort -u)
+((${#limits[@]} >= 3)) || fail "found only ${#limits[@]} limits in the helps"
+for limit in "${limits[@]}"; do
+    grep -qF -- "$limit" <<<"$rendered" || fail "the page does not say '$limit' as the helps do"
 done
 
 said=$("$vmsg" --version) || fail "vmsg --version failed"

@@ -12,7 +12,7 @@ using test::bytes;
 
 std::vector<unsigned char> wire(const VTag& tag)
 {
-    std::vector<unsigned char> out(VTAG_MAX_PAYLOAD + VTAG_HEADER_SIZE);
+    std::vector<unsigned char> out(vmsg::kMaxPayload + vmsg::kTagHeaderSize);
     out.resize(tag.getTag(out.data(), static_cast<unsigned short>(out.size())));
     return out;
 }

@@ -37,7 +37,7 @@ TEST(Walk, EveryPrefixOfABlockIsCoveredByTagsAndUnreadBytes)
         std::size_t covered = vmsg::kMessageHeaderSize;
         for (const WalkedTag& tag : result.tags) {
             EXPECT_EQ(tag.offset, covered);
-            covered += VTAG_HEADER_SIZE + tag.declared;
+            covered += vmsg::kTagHeaderSize + tag.declared;
         }
         if (result.stop) {
             EXPECT_EQ(result.stop->offset, covered);
