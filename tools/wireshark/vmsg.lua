@@ -21,9 +21,14 @@
 
 local vmsg = Proto("vmsg", "libvmsg message")
 
+-- The wire's sizes and flag bits. The test wireshark.type_table checks this
+-- block against the library's constants (VWire.h), line by line.
 local MESSAGE_HEADER_SIZE = 2
 local TAG_HEADER_SIZE = 4
+-- getMsg writes at most this many payload bytes.
+local MAX_PAYLOAD = 1022
 local MORE_SEGMENTS = 0x80
+-- End of the wire constants.
 -- The wire types by code: short name, whether the payload has a fixed size,
 -- and the largest payload. The test wireshark.type_table checks this table
 -- against the library's own (vmsg::kTypes), line by line.
@@ -44,9 +49,8 @@ local MAX_TEXT = MAX_TAG_PAYLOAD - 1
 -- The required-tag check takes an 8-bit tag count.
 local MAX_CHECKED_TAGS = 255
 -- A message counts its tags and payload bytes in 16 bits and holds them
--- at 65535; getMsg writes at most this many payload bytes.
+-- at 65535.
 local MAX_COUNT = 65535
-local MAX_PAYLOAD = 1022
 
 local TYPE_NULL, TYPE_TEXT, TYPE_U32, TYPE_U16, TYPE_U8, TYPE_BYTES, TYPE_F32 = 0, 1, 2, 3, 4, 5, 6
 local TYPE_NAMES = {}
