@@ -29,6 +29,8 @@
 #include <VWire.h>
 #include <vmsg.hpp>
 
+#include "TestHelpers.h"
+
 #include <log4cpp/Category.hh>
 
 #include <gtest/gtest.h>
@@ -252,7 +254,6 @@ void operator delete[](void* block, const std::nothrow_t& tag) noexcept
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 
 long liveBlocks()
 {
@@ -454,27 +455,14 @@ std::vector<unsigned short> codesOf(const VList* errors)
     return codes;
 }
 
-Bytes tagBytes(unsigned char id, unsigned char type, const Bytes& payload)
-{
-    // Sized once and filled: GCC 12 warns (-Warray-bounds, wrongly) about
-    // inserting into a vector built from an initializer list.
-    Bytes out(4 + payload.size());
-    out[0] = id;
-    out[1] = type;
-    out[2] = static_cast<unsigned char>(payload.size() >> 8);
-    out[3] = static_cast<unsigned char>(payload.size());
-    std::copy(payload.begin(), payload.end(), out.begin() + 4);
-    return out;
-}
-
 // A block with a tag of every type, a text cut at 1017 characters and a
 // raw-bytes tag of 1100 bytes (kept as 1018).
 Bytes everyTypeBlock(unsigned char id)
 {
     Bytes block{id, 0};
-    for (const Bytes& tag : {tagBytes(1, 0, {}), tagBytes(2, 1, {'a', 'b', 'c', 0}), tagBytes(3, 2, {0, 0, 1, 0}),
-                             tagBytes(4, 3, {1, 2}), tagBytes(5, 4, {7}), tagBytes(6, 5, Bytes(1100, 0x5A)),
-                             tagBytes(7, 6, {0x40, 0x49, 0x0F, 0xDB}), tagBytes(8, 1, Bytes(1100, 'x'))})
+    for (const Bytes& tag : {tagWire(1, 0, {}), tagWire(2, 1, {'a', 'b', 'c', 0}), tagWire(3, 2, {0, 0, 1, 0}),
+                             tagWire(4, 3, {1, 2}), tagWire(5, 4, {7}), tagWire(6, 5, Bytes(1100, 0x5A)),
+                             tagWire(7, 6, {0x40, 0x49, 0x0F, 0xDB}), tagWire(8, 1, Bytes(1100, 'x'))})
         block.insert(block.end(), tag.begin(), tag.end());
     return block;
 }

@@ -4,6 +4,7 @@
 #include <VTag.h>
 
 #include "LogCapture.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -23,27 +24,12 @@ static_assert(!std::is_copy_constructible<VTag>::value && !std::is_copy_assignab
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 using TagPtr = std::unique_ptr<VTag>;
 
 // A plain tag may carry any code; it is only ever stored, never read back as the enum.
 VTag::VTagType code(int value)
 {
     return static_cast<VTag::VTagType>(value);
-}
-
-// A tag on the wire: id, code, big-endian payload length, payload.
-Bytes wire(unsigned char id, unsigned char type, const Bytes& payload)
-{
-    // Sized once and filled: GCC 12 warns (-Warray-bounds, wrongly) about
-    // inserting into a vector built from an initializer list.
-    Bytes out(4 + payload.size());
-    out[0] = id;
-    out[1] = type;
-    out[2] = static_cast<unsigned char>(payload.size() >> 8);
-    out[3] = static_cast<unsigned char>(payload.size());
-    std::copy(payload.begin(), payload.end(), out.begin() + 4);
-    return out;
 }
 
 Bytes pattern(std::size_t size)
@@ -228,13 +214,13 @@ TEST(TagLengths, BytesAndTextOfEveryLengthClassWriteBigEndianLengthsAndRoundTrip
         SCOPED_TRACE(n);
         Bytes payload = pattern(n);
         VTagBytes bytes(0x11, payload.data(), static_cast<unsigned short>(n));
-        expectStableRoundTrip(bytes, wire(0x11, 5, payload));
+        expectStableRoundTrip(bytes, tagWire(0x11, 5, payload));
         if (n == 0)
             continue;
         // A text of n - 1 characters fills a payload of n bytes with its NUL.
         std::string chars(n - 1, 'q');
         VTagString text(0x12, &chars[0]);
-        expectStableRoundTrip(text, wire(0x12, 1, withNul(Bytes(chars.begin(), chars.end()))));
+        expectStableRoundTrip(text, tagWire(0x12, 1, withNul(Bytes(chars.begin(), chars.end()))));
     }
     EXPECT_EQ(encode(VTagBytes(1, pattern(1018).data(), 1018))[2], 0x03);
 }
@@ -323,7 +309,7 @@ TEST(TagSetData, PayloadsAreCutTo1018Bytes)
     VTag plain(1, VTag::TagBytes);
     plain.setData(big.data(), 2000);
     for (const VTag* tag : {static_cast<const VTag*>(&fromConstructor), static_cast<const VTag*>(&plain)})
-        EXPECT_EQ(encode(*tag), wire(1, 5, Bytes(big.begin(), big.begin() + 1018)));
+        EXPECT_EQ(encode(*tag), tagWire(1, 5, Bytes(big.begin(), big.begin() + 1018)));
 }
 
 // Each call replaces the payload; the sanitizer build reports a lost earlier one.
@@ -333,7 +319,7 @@ TEST(TagSetData, ReplacesThePayloadAndNullDataOrZeroSizeLeavesAnEmptyOne)
     Bytes first = pattern(300), second{0x42, 0x43};
     tag.setData(first.data(), 300);
     tag.setData(second.data(), 2);
-    EXPECT_EQ(encode(tag), wire(1, 5, second));
+    EXPECT_EQ(encode(tag), tagWire(1, 5, second));
     tag.setData(nullptr, 5);
     EXPECT_EQ(tag.mLength, 0);
     EXPECT_NE(tag.mData, nullptr);
@@ -351,7 +337,7 @@ TEST(TagWrite, PlainTagsAreWrittenAsStoredWithCodesAboveSixAsNull)
     for (int type : {2, 7, 9, 255}) {
         VTag tag(0x21, code(type));
         tag.setData(seven.data(), 7);
-        EXPECT_EQ(encode(tag), wire(0x21, type == 2 ? 2 : 0, seven)) << type;
+        EXPECT_EQ(encode(tag), tagWire(0x21, type == 2 ? 2 : 0, seven)) << type;
     }
 }
 
@@ -372,7 +358,7 @@ TEST(TagParse, JudgesDeclaredLengthsNear65535WithoutWrap)
     TagPtr tag = parse(input, &advanced);
     ASSERT_TRUE(tag);
     EXPECT_EQ(advanced, 65535);
-    EXPECT_EQ(encode(*tag), wire(0x30, 5, Bytes(input.begin() + 4, input.begin() + 4 + 1018)));
+    EXPECT_EQ(encode(*tag), tagWire(0x30, 5, Bytes(input.begin() + 4, input.begin() + 4 + 1018)));
 }
 
 // Refused, but the next position still moves past the declared payload, so
@@ -384,7 +370,7 @@ TEST(TagParse, RefusesUnknownCodesAndFixedSizeTypesDeclaredTooShortButAdvancesNe
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "code " << int(c.first) << " length " << c.second);
         long advanced = 0;
-        EXPECT_FALSE(parse(wire(1, c.first, Bytes(c.second, 0x7F)), &advanced));
+        EXPECT_FALSE(parse(tagWire(1, c.first, Bytes(c.second, 0x7F)), &advanced));
         EXPECT_EQ(advanced, static_cast<long>(4 + c.second));
     }
 }
@@ -405,9 +391,9 @@ TEST(TagParse, FixedSizeValueComesFromTheFrontOfALongerPayload)
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.type));
         long advanced = 0;
-        TagPtr tag = parse(wire(1, c.type, c.payload), &advanced);
+        TagPtr tag = parse(tagWire(1, c.type, c.payload), &advanced);
         ASSERT_TRUE(tag);
-        EXPECT_EQ(encode(*tag), wire(1, c.type, c.kept));
+        EXPECT_EQ(encode(*tag), tagWire(1, c.type, c.kept));
         EXPECT_EQ(advanced, static_cast<long>(4 + c.payload.size()));
     }
 }
@@ -429,7 +415,7 @@ TEST(TagParse, TextEndsAtItsNulOrAtTheEndOfTheDeclaredPayload)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes input = wire(1, 1, c.payload);
+        Bytes input = tagWire(1, 1, c.payload);
         input.insert(input.end(), c.after.begin(), c.after.end());
         long advanced = 0;
         TagPtr tag = parse(input, &advanced);
@@ -472,7 +458,7 @@ TEST(TagClone, PlainTagsAreClonedByTheirTypeCode)
         TagPtr clone(VTagFactory::createVTag(&source));
         ASSERT_TRUE(clone);
         EXPECT_EQ(typeid(*clone), c.cls);
-        EXPECT_EQ(encode(*clone), wire(0x44, static_cast<unsigned char>(c.type), c.kept));
+        EXPECT_EQ(encode(*clone), tagWire(0x44, static_cast<unsigned char>(c.type), c.kept));
     }
     // Without any payload: a null stays without one, a text becomes the empty text.
     VTag noNull(0x44, VTag::TagNull), noText(0x44, VTag::TagString);
