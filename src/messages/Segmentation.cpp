@@ -1,6 +1,8 @@
 // Splitting a message into frame-sized segments, and joining segments.
 #include <VMsg.h>
 
+#include "Cursor.h"
+
 namespace {
 
 constexpr unsigned char kSegmentFlagsMask = static_cast<unsigned char>(~vmsg::kMoreSegments);
@@ -109,10 +111,7 @@ VMsg* VMsg::resetSegment()
 
 VMsg* VMsg::getNextSegment()
 {
-    VMsg* segment = mCurrentSegment;
-    if (segment)
-        mCurrentSegment = segment->mNextSegment;
-    return segment;
+    return vmsg::detail::takeAndAdvance(mCurrentSegment, &VMsg::mNextSegment);
 }
 
 void VMsg::setLastSegment(bool last)

@@ -2,6 +2,7 @@
 // single cursor.
 #include <VMsg.h>
 
+#include "Cursor.h"
 #include "logging/Categories.h"
 
 namespace {
@@ -78,10 +79,7 @@ VTag* VMsg::gotoFirst()
 
 VTag* VMsg::getTag()
 {
-    VTag* tag = mCurrentTag;
-    if (tag)
-        mCurrentTag = tag->mNext;
-    return tag;
+    return vmsg::detail::takeAndAdvance(mCurrentTag, &VTag::mNext);
 }
 
 VTag* VMsg::gotoLast()
