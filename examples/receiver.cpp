@@ -69,26 +69,19 @@ int main(int argc, char** argv)
         return 1;
 
     vmsg::Endpoint endpoint(demo::dictionary);
-    int received = 0, accepted = 0;
-    std::vector<unsigned char> datagram(65536);
-    while (received < count) {
-        const long n = socket.receiveBefore(deadline, datagram.data(), datagram.size());
-        if (n < 0)
-            break;
-        ++received;
-        std::printf("datagram %d: %ld bytes\n", received, n);
-        if (vmsg::Errors errors = endpoint.bytesIn(datagram.data(), static_cast<std::size_t>(n))) {
+    const demo::Received got = demo::receiveDatagrams(socket, deadline, count, [&](const unsigned char* data,
+                                                                                   std::size_t size) {
+        if (vmsg::Errors errors = endpoint.bytesIn(data, size)) {
             std::printf("  refused:\n");
             printErrors(errors);
-            continue;
+            return 0;
         }
+        int accepted = 0;
         while (std::unique_ptr<VMsg> msg = endpoint.receive()) {
             show(endpoint, *msg);
             ++accepted;
         }
-        std::fflush(stdout);
-    }
-    std::printf("received %d of %d datagrams, %d messages accepted%s\n", received, count, accepted,
-                received < count ? " (timed out)" : "");
-    return received == count && accepted == count ? 0 : 1;
+        return accepted;
+    });
+    return got.datagrams == count && got.accepted == count ? 0 : 1;
 }

@@ -9,6 +9,8 @@
 // joined message has the same tags as the original.
 #include <VMsg.h>
 
+#include "Print.h"
+
 #include <log4cpp/Configurator.hh>
 #include <log4cpp/PropertyConfigurator.hh>
 
@@ -38,25 +40,6 @@ std::unique_ptr<VMsg> upload()
         msg->addTag(new VTagBytes(kTagChunk, chunk, sizeof chunk));
     }
     return msg;
-}
-
-// True when both messages hold the same tags, byte for byte on the wire.
-bool sameTags(VMsg& a, VMsg& b)
-{
-    unsigned char wa[VTAG_HEADER_SIZE + VTAG_MAX_PAYLOAD];
-    unsigned char wb[VTAG_HEADER_SIZE + VTAG_MAX_PAYLOAD];
-    a.gotoFirst();
-    b.gotoFirst();
-    for (;;) {
-        VTag* ta = a.getTag();
-        VTag* tb = b.getTag();
-        if (!ta || !tb)
-            return !ta && !tb;
-        unsigned short na = ta->getTag(wa, sizeof wa);
-        unsigned short nb = tb->getTag(wb, sizeof wb);
-        if (na == 0 || na != nb || std::memcmp(wa, wb, na) != 0)
-            return false;
-    }
 }
 
 // Sending side: one frame per segment. The message keeps its segments.
@@ -123,7 +106,7 @@ int main(int argc, char** argv)
     const auto frames = toFrames(*outgoing);
     std::unique_ptr<VMsg> joined = join(frames);
     const bool equal = joined && joined->isLastSegment() && joined->mTagCount == original->mTagCount &&
-                       joined->mLength == original->mLength && sameTags(*joined, *original);
+                       joined->mLength == original->mLength && demo::sameTags(*joined, *original);
     std::printf("joined: %u tags, %u payload bytes: %s\n", joined ? joined->mTagCount : 0u,
                 joined ? joined->mLength : 0u,
                 equal ? "same tags as the original" : "DIFFERENT from the original");

@@ -67,28 +67,21 @@ int main(int argc, char** argv)
         return 1;
 
     Carrow endpoint(&demo::dictionary);
-    int received = 0, accepted = 0;
-    std::vector<unsigned char> datagram(65536);
-    while (received < count) {
-        const long n = socket.receiveBefore(deadline, datagram.data(), datagram.size());
-        if (n < 0)
-            break;
-        ++received;
-        std::printf("datagram %d: %ld bytes\n", received, n);
+    const demo::Received got = demo::receiveDatagrams(socket, deadline, count, [&](const unsigned char* data,
+                                                                                   std::size_t size) {
         // A UDP datagram holds at most 65507 bytes, so its size fits.
-        if (VList* errors = endpoint.bytesIn(datagram.data(), static_cast<unsigned short>(n))) {
+        if (VList* errors = endpoint.bytesIn(data, static_cast<unsigned short>(size))) {
             std::printf("  refused:\n");
             demo::printAndFreeErrors(stdout, errors, 4);
-            continue;
+            return 0;
         }
+        int accepted = 0;
         while (VMsg* msg = endpoint.getMessage()) {
             show(endpoint, *msg);
             delete msg;
             ++accepted;
         }
-        std::fflush(stdout);
-    }
-    std::printf("received %d of %d datagrams, %d messages accepted%s\n", received, count, accepted,
-                received < count ? " (timed out)" : "");
-    return received == count && accepted == count ? 0 : 1;
+        return accepted;
+    });
+    return got.datagrams == count && got.accepted == count ? 0 : 1;
 }

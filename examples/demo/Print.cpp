@@ -112,4 +112,20 @@ void printAndFreeErrors(std::FILE* out, VList* errors, int indent)
     delete errors;
 }
 
+bool sameTags(VMsg& a, VMsg& b)
+{
+    unsigned char wa[vmsg::kMaxTagSize], wb[vmsg::kMaxTagSize];
+    a.gotoFirst();
+    b.gotoFirst();
+    for (;;) {
+        VTag* ta = a.getTag();
+        VTag* tb = b.getTag();
+        if (!ta || !tb)
+            return !ta && !tb;
+        unsigned short na = ta->getTag(wa, sizeof wa), nb = tb->getTag(wb, sizeof wb);
+        if (na == 0 || na != nb || std::memcmp(wa, wb, na) != 0)
+            return false;
+    }
+}
+
 } // namespace demo

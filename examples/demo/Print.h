@@ -19,6 +19,9 @@ std::string value(const VTag& tag);
 void printMessage(std::FILE* out, VMsg& msg, int indent = 2);
 /// The structured view: plain tags, then each object with its members.
 void printStructured(std::FILE* out, const CarrowMessage& msg, int indent = 2);
+/// True when both messages hold the same tags, byte for byte on the wire
+/// (walks both cursors).
+bool sameTags(VMsg& a, VMsg& b);
 /// Prints every record of @p errors and releases the list and its records.
 void printAndFreeErrors(std::FILE* out, VList* errors, int indent = 2);
 

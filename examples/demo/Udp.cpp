@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace demo {
 
@@ -75,6 +76,25 @@ long UdpSocket::receiveBefore(std::chrono::steady_clock::time_point deadline, vo
     if (::poll(&waiting, 1, static_cast<int>(left.count())) != 1)
         return -1;
     return static_cast<long>(::recv(mFd, buffer, size, 0));
+}
+
+Received receiveDatagrams(UdpSocket& socket, std::chrono::steady_clock::time_point deadline, int count,
+                          const std::function<int(const unsigned char* data, std::size_t size)>& handle)
+{
+    Received got;
+    std::vector<unsigned char> datagram(65536);
+    while (got.datagrams < count) {
+        const long n = socket.receiveBefore(deadline, datagram.data(), datagram.size());
+        if (n < 0)
+            break;
+        ++got.datagrams;
+        std::printf("datagram %d: %ld bytes\n", got.datagrams, n);
+        got.accepted += handle(datagram.data(), static_cast<std::size_t>(n));
+        std::fflush(stdout);
+    }
+    std::printf("received %d of %d datagrams, %d messages accepted%s\n", got.datagrams, count, got.accepted,
+                got.datagrams < count ? " (timed out)" : "");
+    return got;
 }
 
 } // namespace demo

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 
 namespace demo {
 
@@ -31,6 +32,19 @@ public:
 private:
     int mFd;
 };
+
+/// What receiveDatagrams counted.
+struct Received {
+    int datagrams = 0; ///< Datagrams received.
+    int accepted = 0;  ///< Messages the handler accepted from them.
+};
+
+/// Receives up to @p count datagrams on @p socket before @p deadline,
+/// prints "datagram N: S bytes" for each and hands it to @p handle, which
+/// returns how many messages it accepted from it; then prints the summary
+/// line "received R of C datagrams, A messages accepted[ (timed out)]".
+Received receiveDatagrams(UdpSocket& socket, std::chrono::steady_clock::time_point deadline, int count,
+                          const std::function<int(const unsigned char* data, std::size_t size)>& handle);
 
 } // namespace demo
 

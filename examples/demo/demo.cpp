@@ -70,23 +70,6 @@ void showMessage()
     demo::printMessage(stdout, *back);
 }
 
-// Writes every tag of both messages and compares the bytes.
-bool sameTags(VMsg& a, VMsg& b)
-{
-    unsigned char wa[VMSG_MAX_BLOCK], wb[VMSG_MAX_BLOCK];
-    a.gotoFirst();
-    b.gotoFirst();
-    for (;;) {
-        VTag* ta = a.getTag();
-        VTag* tb = b.getTag();
-        if (!ta || !tb)
-            return !ta && !tb;
-        unsigned short na = ta->getTag(wa, sizeof wa), nb = tb->getTag(wb, sizeof wb);
-        if (na != nb || std::memcmp(wa, wb, na) != 0)
-            return false;
-    }
-}
-
 bool showSegmentation()
 {
     std::printf("\n== Segmentation: a large message split for 256-byte frames and joined again\n");
@@ -122,7 +105,7 @@ bool showSegmentation()
         }
     }
     bool equal = joined && joined->mTagCount == original->mTagCount && joined->mLength == original->mLength &&
-                 joined->isLastSegment() && sameTags(*joined, *original);
+                 joined->isLastSegment() && demo::sameTags(*joined, *original);
     std::printf("  joined: %u tags, %u payload bytes, %s the original\n", joined ? joined->mTagCount : 0u,
                 joined ? joined->mLength : 0u,
                 equal ? "equal to" : "DIFFERENT FROM");
