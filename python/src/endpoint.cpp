@@ -1,4 +1,4 @@
-#include "endpoint.h"
+#include "parts.h"
 
 #include "arguments.h"
 #include "dictionary.h"

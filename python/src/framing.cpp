@@ -1,4 +1,4 @@
-#include "framing.h"
+#include "parts.h"
 
 #include "arguments.h"
 

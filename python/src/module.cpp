@@ -1,9 +1,8 @@
 // The module vmsg: each part adds its classes and functions.
 #include "dictionary.h"
-#include "endpoint.h"
 #include "errors.h"
-#include "framing.h"
 #include "message.h"
+#include "parts.h"
 #include "values.h"
 
 #include <VWire.h>
