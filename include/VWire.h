@@ -419,6 +419,20 @@ inline void encodeTagHeader(unsigned char* out, unsigned char id, unsigned char 
     storeBE16(out + 2, length);
 }
 
+namespace detail {
+/// Copies @p n bytes, sizeof(Word) <= n <= 2 * sizeof(Word), as two
+/// overlapping copies of a Word: the first and the last sizeof(Word) bytes.
+template <class Word>
+inline void copyHeadAndTail(unsigned char* dst, const unsigned char* src, std::size_t n)
+{
+    Word head, tail;
+    std::memcpy(&head, src, sizeof head);
+    std::memcpy(&tail, src + n - sizeof tail, sizeof tail);
+    std::memcpy(dst, &head, sizeof head);
+    std::memcpy(dst + n - sizeof tail, &tail, sizeof tail);
+}
+} // namespace detail
+
 /// Copies @p n payload bytes. Most payloads are a few bytes long; those
 /// are moved with two overlapping word copies instead of a library call.
 /// Reads and writes exactly @p n bytes.
@@ -430,17 +444,9 @@ inline void copyPayload(unsigned char* dst, const unsigned char* src, std::size_
     if (n > 16) {
         std::memcpy(dst, src, n);
     } else if (n >= 8) {
-        std::uint64_t head, tail;
-        std::memcpy(&head, src, 8);
-        std::memcpy(&tail, src + n - 8, 8);
-        std::memcpy(dst, &head, 8);
-        std::memcpy(dst + n - 8, &tail, 8);
+        detail::copyHeadAndTail<std::uint64_t>(dst, src, n);
     } else if (n >= 4) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, src, 4);
-        std::memcpy(&tail, src + n - 4, 4);
-        std::memcpy(dst, &head, 4);
-        std::memcpy(dst + n - 4, &tail, 4);
+        detail::copyHeadAndTail<std::uint32_t>(dst, src, n);
     } else {
         for (std::size_t i = 0; i < n; ++i)
             dst[i] = src[i];
