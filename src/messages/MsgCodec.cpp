@@ -51,9 +51,30 @@ VMsg* VMsg::parseMsg(const void* in, unsigned short length)
     // The reader steps over each tag by its size on the wire, not by the
     // size of the tag built from it: an oversized raw-bytes tag keeps 1018
     // bytes, and the rest of its payload must not be read as further tags.
+    // The tags are linked here rather than through addTag: the chain is
+    // new, its end is known, and the counters are summed once at the end
+    // (a block of at most 65535 bytes holds fewer than 16384 tags, so no
+    // sum needs holding at 65535). Each tag is linked as soon as it is
+    // made, so that a failed allocation releases the tags made before.
+    VTag* last = nullptr;
+    unsigned count = 0;
+    std::size_t length16 = 0;
     vmsg::TagView view;
-    while (reader.next(view))
-        msg->addTag(vmsg::makeTag(view));
+    while (reader.next(view)) {
+        VTag* tag = vmsg::makeTag(view);
+        if (!tag)
+            break; // not for a type the reader accepts
+        if (last)
+            last->mNext = tag;
+        else
+            msg->mFirstTag = tag;
+        last = tag;
+        ++count;
+        length16 += tag->mLength + vmsg::kTagHeaderSize;
+    }
+    msg->mCurrentTag = last;
+    msg->mTagCount = static_cast<unsigned short>(count);
+    msg->mLength = static_cast<unsigned short>(length16 < 0xFFFF ? length16 : 0xFFFF);
     msg->mFlags = reader.flags();
     return msg.release();
 }

@@ -3,6 +3,7 @@
 #include <VMsg.h>
 
 #include "logging/Categories.h"
+#include "logging/DebugLines.h"
 
 namespace {
 
@@ -30,12 +31,14 @@ VMsg::VMsg(unsigned char id)
       mCurrentSegment(nullptr),
       mNextSegment(nullptr)
 {
-    debug("VMsg() - %p", static_cast<void*>(this));
+    if (vmsg::log::vmsgDebugOn())
+        debug("VMsg() - %p", static_cast<void*>(this));
 }
 
 VMsg::~VMsg()
 {
-    debug("~VMsg() - %p", static_cast<void*>(this));
+    if (vmsg::log::vmsgDebugOn())
+        debug("~VMsg() - %p", static_cast<void*>(this));
     // Each segment destroys its own segments and tags in turn.
     while (VMsg* segment = mFirstSegment) {
         mFirstSegment = segment->mNextSegment;
