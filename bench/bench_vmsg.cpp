@@ -9,6 +9,11 @@
 //   R framed: R's block in a framed stream (VFrame.h), length prefix or COBS
 //   L  328 raw-bytes tags of 200 bytes (64 KiB of payload); its 16-bit
 //      length wraps, which segmentation does not read
+//   J  65535 u8 tags in 64-byte frames: 5462 blocks of 12 tags to join
+//   K  13000 u8 tags (65 002 bytes on the wire): 12 745 of id 255, then ids
+//      0 to 254, checked against a definition that requires ids 0 to 254
+//   M  16000 u16 tags, one in 16 of them a meta tag, grouped by a
+//      dictionary of 255 meta definitions
 //
 // Every benchmark checks its result once before timing, so a broken path
 // fails the run instead of producing a fast number.
@@ -18,6 +23,7 @@
 #include <VFrame.h>
 #include <VTag.h>
 #include <VWire.h>
+#include <vmsg.hpp>
 
 #include "heap_count.h"
 #include "summary.h"
@@ -33,6 +39,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -730,6 +737,184 @@ void Segment_L(benchmark::State& state)
 }
 
 // ---------------------------------------------------------------------------
+// Joining J, and look-ups by id on large messages (K, M)
+
+constexpr unsigned kTagsJ = 0xFFFF;
+constexpr int kFrameJ = 64;
+
+// J's segments as received blocks, written once.
+const std::vector<std::vector<unsigned char>>& blocksJ()
+{
+    static const std::vector<std::vector<unsigned char>> blocks = [] {
+        std::vector<std::vector<unsigned char>> out;
+        VMsg whole(0x40);
+        for (unsigned i = 0; i < kTagsJ; ++i)
+            whole.addTag(new VTagUInt8(static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8)));
+        whole.segmentMessage(kFrameJ);
+        while (VMsg* segment = whole.getNextSegment()) {
+            unsigned char block[kFrameJ];
+            const unsigned short n = segment->getMsg(block, sizeof block);
+            out.emplace_back(block, block + n);
+        }
+        return out;
+    }();
+    return blocks;
+}
+
+VMsg* parseBlock(const std::vector<unsigned char>& block)
+{
+    return VMsg::parseMsg(block.data(), static_cast<unsigned short>(block.size()));
+}
+
+// Parses J's blocks and joins them with vmsg::Joiner; with @p rewind the
+// joined message is rewound (gotoFirst) and its first tag read between
+// segments, as a receiver that looks at it would. Reports the joiner's
+// steps per tag, which stay 1 either way.
+void joinWithJoiner(benchmark::State& state, bool rewind)
+{
+    const auto& blocks = blocksJ();
+    auto join = [&](std::size_t& steps) {
+        vmsg::Joiner joiner;
+        for (const auto& block : blocks) {
+            std::unique_ptr<VMsg> segment(parseBlock(block));
+            if (joiner.add(segment))
+                return std::unique_ptr<VMsg>();
+            if (rewind) {
+                joiner.message()->gotoFirst();
+                joiner.message()->getTag();
+            }
+        }
+        steps = joiner.steps();
+        return joiner.complete() ? joiner.release() : nullptr;
+    };
+    std::size_t steps = 0;
+    std::unique_ptr<VMsg> joined = join(steps);
+    if (!joined || joined->mTagCount != kTagsJ || steps != kTagsJ) {
+        state.SkipWithError("joining J with the joiner lost tags or stepped more than once per tag");
+        return;
+    }
+    HeapMeter heap;
+    for (auto _ : state) {
+        joined = join(steps);
+        benchmark::DoNotOptimize(joined.get());
+    }
+    heap.report(state);
+    state.counters["steps_per_tag"] = static_cast<double>(steps) / kTagsJ;
+    state.counters["segments"] = static_cast<double>(blocks.size());
+}
+
+void Join_Joiner_J(benchmark::State& state)
+{
+    joinWithJoiner(state, false);
+}
+
+void Join_Joiner_Cursor_J(benchmark::State& state)
+{
+    joinWithJoiner(state, true);
+}
+
+// The classic reassembly of the first @p range(0) blocks of J: keep the
+// first, addSegment the rest; with range(1) set the joined message is
+// rewound between segments, and every addSegment then walks the whole
+// joined chain from the first tag.
+void Join_AddSegment(benchmark::State& state)
+{
+    const auto& all = blocksJ();
+    const auto count = static_cast<std::size_t>(state.range(0));
+    const bool rewind = state.range(1) != 0;
+    const std::vector<std::vector<unsigned char>> blocks(all.begin(),
+                                                         all.begin() + static_cast<std::ptrdiff_t>(std::min(count, all.size())));
+    auto join = [&] {
+        VMsg* joined = nullptr;
+        for (const auto& block : blocks) {
+            VMsg* segment = parseBlock(block);
+            if (!joined) {
+                joined = segment;
+                continue;
+            }
+            joined->addSegment(segment);
+            delete segment;
+            if (rewind) {
+                joined->gotoFirst();
+                joined->getTag();
+            }
+        }
+        return std::unique_ptr<VMsg>(joined);
+    };
+    std::unique_ptr<VMsg> joined = join();
+    unsigned tags = 0;
+    for (const VTag* tag = joined ? joined->mFirstTag : nullptr; tag; tag = tag->mNext)
+        ++tags;
+    if (!joined || tags != joined->mTagCount) {
+        state.SkipWithError("joining J with addSegment lost tags");
+        return;
+    }
+    HeapMeter heap;
+    for (auto _ : state) {
+        joined = join();
+        benchmark::DoNotOptimize(joined.get());
+    }
+    heap.report(state);
+    state.counters["tags"] = tags;
+}
+
+constexpr unsigned kTagsK = 13000;
+
+// vmsg::missingTags of K against 255 required ids, all present.
+void MissingTags_K(benchmark::State& state)
+{
+    static unsigned char required[255];
+    for (unsigned i = 0; i < sizeof required; ++i)
+        required[i] = static_cast<unsigned char>(i);
+    const CarrowMsgDef def{0x50, sizeof required, required};
+    VMsg msg(0x50);
+    // The required ids come last, after tags of id 255, which none
+    // requires: a search per requirement meets them only at the end.
+    for (unsigned i = 0; i < kTagsK; ++i) {
+        const unsigned fromEnd = kTagsK - 1 - i;
+        msg.addTag(new VTagUInt8(static_cast<unsigned char>(fromEnd < 255 ? 254 - fromEnd : 255), 1));
+    }
+    if (!vmsg::missingTags(def, msg).empty()) {
+        state.SkipWithError("K lacks a required id");
+        return;
+    }
+    HeapMeter heap;
+    for (auto _ : state) {
+        std::vector<unsigned char> missing = vmsg::missingTags(def, msg);
+        benchmark::DoNotOptimize(missing.data());
+    }
+    heap.report(state);
+}
+
+constexpr unsigned kTagsM = 16000;
+
+// vmsg::structure of M by a dictionary of 255 meta definitions (ids 0 to
+// 254); the other tags have id 255, which no definition lists.
+void Structure_M(benchmark::State& state)
+{
+    static CarrowMetaDef metaDefs[255];
+    for (unsigned i = 0; i < 255; ++i)
+        metaDefs[i] = {static_cast<unsigned char>(i), VTag::TagUInt16, "meta", "object"};
+    const CarrowDictDef dict = {{0, 0}, 0, 0, 255, nullptr, nullptr, metaDefs};
+    VMsg msg(0x60);
+    for (unsigned i = 0; i < kTagsM; ++i)
+        msg.addTag(new VTagUInt16(i % 16 == 0 ? static_cast<unsigned char>(i / 16 % 255) : 255, 1));
+    {
+        vmsg::Structure view = vmsg::structure(dict, msg);
+        if (!view || view.message->mObjects.size() != kTagsM / 16 || !view.message->mTags.empty()) {
+            state.SkipWithError("M does not group into 1000 objects");
+            return;
+        }
+    }
+    HeapMeter heap;
+    for (auto _ : state) {
+        vmsg::Structure view = vmsg::structure(dict, msg);
+        benchmark::DoNotOptimize(view.message.get());
+    }
+    heap.report(state);
+}
+
+// ---------------------------------------------------------------------------
 // msgpack-c: R's twelve values as one array of 12
 
 // The values come from a mutable global, as an application's data would,
@@ -926,6 +1111,18 @@ void registerAll()
     add("CheckMessageTags_R", CheckMessageTags_R);
     add("ParseVMsg_R", ParseVMsg_R);
     add("Segment_L", Segment_L)->Arg(256)->Arg(1024)->Unit(benchmark::kMicrosecond);
+    add("Join_Joiner_J", Join_Joiner_J)->Unit(benchmark::kMicrosecond);
+    add("Join_Joiner_Cursor_J", Join_Joiner_Cursor_J)->Unit(benchmark::kMicrosecond);
+    // Whole J without rewinding; a quarter of J with it (the whole of J
+    // takes seconds that way: the cost grows with the square of the tags).
+    add("Join_AddSegment", Join_AddSegment)
+        ->Args({5462, 0})
+        ->Args({1366, 0})
+        ->Args({1366, 1})
+        ->ArgNames({"blocks", "rewind"})
+        ->Unit(benchmark::kMicrosecond);
+    add("MissingTags_K", MissingTags_K)->Unit(benchmark::kMicrosecond);
+    add("Structure_M", Structure_M)->Unit(benchmark::kMicrosecond);
     add("Msgpack_Encode_R", Msgpack_Encode_R);
     add("Msgpack_Decode_R", Msgpack_Decode_R);
     add("Floor_Memcpy_R", Floor_Memcpy_R);

@@ -56,6 +56,9 @@ constexpr Line kLines[] = {
     {"ParseVMsg_R", nullptr, nullptr},
     {"Segment_L/256", nullptr, nullptr},
     {"Segment_L/1024", nullptr, nullptr},
+    // Joining with the cursor moved between segments, beside not moving it.
+    {"Join_Joiner_J", nullptr, nullptr},
+    {"Join_Joiner_Cursor_J", nullptr, "Join_Joiner_J"},
     {"Msgpack_Encode_R", nullptr, "Floor_Memcpy_R"},
     {"Msgpack_Decode_R", nullptr, "Floor_Memcpy_R"},
     {"Floor_Memcpy_R", nullptr, nullptr},
@@ -181,6 +184,7 @@ int SummaryReporter::printSummary(std::ostream& out) const
     ratio("Decode_R / Floor_Alloc_R (time)", "Decode_R", "Floor_Alloc_R", 1.3);
     ratio("Reader_R / Msgpack_Decode_R (time)", "Reader_R", "Msgpack_Decode_R", 0.5);
     ratio("Writer_R / Msgpack_Encode_R (time)", "Writer_R", "Msgpack_Encode_R", 1.0);
+    ratio("Join_Joiner_Cursor_J / Join_Joiner_J (time)", "Join_Joiner_Cursor_J", "Join_Joiner_J", 1.1);
     if (const Figures* t = find("Endpoint_T"))
         check("Endpoint_T ns/op", t->nsPerOp, "<", 250);
     auto allocBudget = [&](const char* name, double tags) {

@@ -73,7 +73,8 @@ enum VErrorCode {
                               ///< reason and offset from vmsg::Endpoint::bytesIn (see vmsg::parseStop).
     ErrNullArgument = 10,     ///< A required pointer argument is null; no detail.
     ErrTagCountMismatch = 11, ///< Copies differ from the tag count; detail: copies - count (16-bit, host order).
-    ErrQueueFull = 12         ///< vmsg::Endpoint's queue holds its most messages; no detail.
+    ErrQueueFull = 12,        ///< vmsg::Endpoint's queue holds its most messages; no detail.
+    ErrJoinTooLarge = 13      ///< vmsg::Joiner would exceed its bound on the joined size; no detail.
 };
 
 /// One error record: a code and an owned copy of its detail bytes.

@@ -32,7 +32,8 @@ namespace vmsg {
 
 /// The name of error code @p code: "ErrUnknownMessage", "ErrMissingTag",
 /// "ErrBufferTooSmall", "ErrLengthMismatch", "ErrParseFailed",
-/// "ErrNullArgument", "ErrTagCountMismatch" or "ErrQueueFull".
+/// "ErrNullArgument", "ErrTagCountMismatch", "ErrQueueFull" or
+/// "ErrJoinTooLarge".
 /// @param code an error code (VError::mCode).
 /// @return a static text; "unknown error" for a code the library never
 ///         produces.
@@ -413,6 +414,111 @@ VMSG_API std::optional<std::string_view> bytes(const VTag& tag);
 /// @param tag the tag, or null.
 /// @return a view into its payload; empty for null or another type.
 VMSG_API std::optional<std::string_view> bytes(const VTag* tag);
+
+// ---------------------------------------------------------------------------
+// Joining segments
+
+/// The most bytes of tags (each tag's payload and its 4-byte header) that a
+/// Joiner joins into one message unless told otherwise: 4 MiB, room for 64
+/// segments of the largest block parseMsg reads.
+inline constexpr std::size_t kDefaultMaxJoined = std::size_t{4} << 20;
+
+/// The most tags a joined message holds: VMsg::mTagCount counts in 16 bits.
+inline constexpr std::size_t kMaxJoinedTags = 0xFFFF;
+
+/// Joins received segments into one message, in the order they are given,
+/// as VMsg::addSegment does, but at a cost that depends only on the tags
+/// of the segment being joined: the joiner keeps its own end of the chain,
+/// so the caller may walk, check or gotoFirst the joined message between
+/// segments without making the next join walk the whole chain again. And
+/// it is bounded: a segment that would take the joined message beyond
+/// maxJoined bytes of tags, or beyond 65535 tags, is refused with
+/// ErrJoinTooLarge and nothing changes, so a peer that never sends the
+/// last segment cannot make the receiver grow without end.
+///
+/// @code
+/// vmsg::Joiner joiner;
+/// while (std::unique_ptr<VMsg> segment = next()) {
+///     if (vmsg::Errors errors = joiner.add(segment))
+///         break;                    // too large: segment is still ours
+///     if (joiner.complete())
+///         deliver(joiner.release()); // the whole message; the joiner starts again
+/// }
+/// @endcode
+///
+/// Like addSegment it checks neither ids nor order: the caller decides
+/// which segments belong together. Move-only.
+class VMSG_API Joiner {
+public:
+    /// A joiner that joins at most @p maxJoined bytes of tags.
+    /// @param maxJoined the bound on the joined tags' wire bytes (payloads
+    ///        and tag headers; the message header is not counted).
+    explicit Joiner(std::size_t maxJoined = kDefaultMaxJoined);
+    /// Deletes the message being joined, if it was not released.
+    ~Joiner();
+    /// Takes the message and state of @p other, which is left empty.
+    /// @param other the joiner to take from.
+    Joiner(Joiner&& other) noexcept;
+    /// Deletes this joiner's message, then takes that of @p other.
+    /// @param other the joiner to take from.
+    /// @return this joiner.
+    Joiner& operator=(Joiner&& other) noexcept;
+    /// Not copyable: one message, one owner.
+    Joiner(const Joiner&) = delete;
+    /// Not copyable: one message, one owner.
+    Joiner& operator=(const Joiner&) = delete;
+
+    /// Joins @p segment. The first segment becomes the joined message
+    /// (its id and flags bits 0 to 6 are the message's); the tags of a
+    /// later one are moved behind the joined tags and the segment is
+    /// deleted. Bit 7 of the joined message's flags is that of the last
+    /// segment joined, so the message is whole once complete() is true.
+    /// The joined message's cursor is left on its last tag, as addSegment
+    /// leaves it. Costs one step per tag of @p segment.
+    /// @param segment the segment; taken (left null) when joined, left
+    ///        untouched in the caller's hands when refused.
+    /// @return empty when joined; ErrNullArgument for a null @p segment;
+    ///         ErrJoinTooLarge when the joined tags would exceed maxJoined
+    ///         bytes or 65535 tags.
+    Errors add(std::unique_ptr<VMsg>& segment);
+    /// The message joined so far, still owned by the joiner: it may be
+    /// read, walked and checked between segments. Append to it only with
+    /// addTag, and do not take tags out of it, while the joiner holds it.
+    /// @return the message, or null before the first segment.
+    VMsg* message() const { return mMsg.get(); }
+    /// True when the last segment joined had bit 7 of its flags clear.
+    /// @return whether the joined message is whole.
+    bool complete() const;
+    /// Hands over the joined message; the joiner is then empty and joins
+    /// the next message from its first segment.
+    /// @return the message, owned by the caller; null before a segment.
+    std::unique_ptr<VMsg> release();
+    /// The wire bytes of the tags joined so far (payloads and tag headers),
+    /// exact even where the message's 16-bit mLength holds at 65535.
+    /// @return the bytes counted against maxJoined.
+    std::size_t size() const { return mSize; }
+    /// The tags joined so far.
+    /// @return the tags counted against 65535.
+    std::size_t count() const { return mCount; }
+    /// The tags the joiner has stepped over since it was created or last
+    /// released a message: the measure of its work. It is the number of
+    /// tags offered (joined or refused), plus any that the caller appended
+    /// to the joined message with addTag, whatever the caller did with the
+    /// message's cursor in between.
+    /// @return the steps taken.
+    std::size_t steps() const { return mSteps; }
+    /// The bound given to the constructor.
+    /// @return the most bytes of tags joined.
+    std::size_t maxJoined() const { return mMaxJoined; }
+
+private:
+    std::unique_ptr<VMsg> mMsg; // the message being joined
+    VTag* mLast = nullptr;      // the last tag of its chain, as far as the joiner knows
+    std::size_t mMaxJoined;
+    std::size_t mSize = 0;
+    std::size_t mCount = 0;
+    std::size_t mSteps = 0;
+};
 
 // ---------------------------------------------------------------------------
 // Dictionary checks and the structured view

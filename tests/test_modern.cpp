@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -510,6 +511,36 @@ TEST(ModernChecks, MissingTagsEqualsCheckMessageTagsOnRandomMessages)
     }
 }
 
+// Beyond the 255 ids checkMessageTags takes: many tags and up to 255
+// required ids, against the rule written out (each requirement takes the
+// first present id equal to it and leaves a 255 in its place).
+TEST(ModernChecks, MissingTagsKeepsTheRuleOnLargeMessages)
+{
+    std::mt19937 rng(31);
+    for (int round = 0; round < 60; ++round) {
+        const unsigned spread = round % 3 == 0 ? 8 : 256;
+        auto id = [&] { return static_cast<unsigned char>(rng() % 7 == 0 ? 255 : rng() % spread); };
+        std::vector<unsigned char> required(rng() % 256);
+        for (unsigned char& r : required)
+            r = id();
+        const CarrowMsgDef def{0x10, static_cast<unsigned char>(required.size()), required.data()};
+        VMsg msg(0x10);
+        for (unsigned n = rng() % 3000; n; --n)
+            msg.addTag(new VTagNull(id()));
+
+        std::vector<unsigned char> ids = idsOf(msg);
+        std::vector<unsigned char> expected;
+        for (unsigned char r : required) {
+            auto at = std::find(ids.begin(), ids.end(), r);
+            if (at == ids.end())
+                expected.push_back(r);
+            else
+                *at = 255;
+        }
+        ASSERT_EQ(vmsg::missingTags(def, msg), expected) << "round " << round;
+    }
+}
+
 // The shape of a structured view: ids and payloads of plain tags, then of
 // each object's meta tag and members.
 std::string shapeOf(const CarrowMessage& view)
@@ -556,6 +587,31 @@ TEST(ModernStructure, EqualsParseVMsgOnRandomMessagesWithoutTheClassWideList)
             EXPECT_EQ(modern.errors.front().mCode, last->mCode);
             EXPECT_EQ(vmsg::errorDetail(modern.errors.front()), vmsg::errorDetail(*last));
         }
+    }
+}
+
+// Dictionaries of up to 255 meta definitions, ids at the word edges of
+// any lookup table included: the same grouping as parseVMsg's.
+TEST(ModernStructure, GroupsAsParseVMsgWithManyMetaDefinitions)
+{
+    std::mt19937 rng(9);
+    const unsigned char edges[] = {0, 1, 63, 64, 127, 128, 191, 192, 254, 255};
+    for (int round = 0; round < 200; ++round) {
+        std::vector<CarrowMetaDef> metas(rng() % 256);
+        for (CarrowMetaDef& meta : metas)
+            meta = {rng() % 2 ? edges[rng() % sizeof edges] : static_cast<unsigned char>(rng()), VTag::TagUInt8,
+                    "meta", "object"};
+        const CarrowDictDef dict = {{0, 0}, 0, 0, static_cast<unsigned char>(metas.size()),
+                                    nullptr,  nullptr, metas.data()};
+        VMsg msg(0x33);
+        for (unsigned n = rng() % 40; n; --n) {
+            const unsigned char id = rng() % 2 ? edges[rng() % sizeof edges] : static_cast<unsigned char>(rng());
+            msg.addTag(new VTagUInt8(id, static_cast<unsigned char>(rng())));
+        }
+        vmsg::Structure modern = vmsg::structure(dict, msg);
+        std::unique_ptr<CarrowMessage> classic(CarrowMessage::parseVMsg(&dict, &msg));
+        ASSERT_TRUE(modern && classic);
+        ASSERT_EQ(shapeOf(*modern.message), shapeOf(*classic)) << "round " << round;
     }
 }
 

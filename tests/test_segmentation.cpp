@@ -1,5 +1,6 @@
 // Splitting a message into frame-sized segments and joining them again.
 #include <VMsg.h>
+#include <vmsg.hpp>
 
 #include "LogCapture.h"
 #include "TestHelpers.h"
@@ -369,6 +370,186 @@ TEST(SegmentJoin, ReassembledSegmentsWriteTheOriginalBytes)
             EXPECT_EQ(writeExact(*joined), whole);
         }
     }
+}
+
+// The Joiner against the classic reassembly on random segmentations: the
+// same tags, counts and bytes, whatever the caller does with the joined
+// message's cursor between segments.
+TEST(Joiner, JoinsAsAddSegmentDoesWhateverTheCursor)
+{
+    std::mt19937 rng(777);
+    for (int frame : {0, 7, 32, 100, 1025}) {
+        for (int round = 0; round < 20; ++round) {
+            SCOPED_TRACE(testing::Message() << "frame " << frame << " round " << round);
+            VMsg original(static_cast<unsigned char>(rng()));
+            original.mFlags = static_cast<unsigned char>(rng() & 0x7F);
+            while (rng() % 12 != 0 && original.mLength + 4u <= vmsg::kMaxMessagePayload) {
+                const unsigned room = vmsg::kMaxMessagePayload - 4u - original.mLength;
+                original.addTag(bytesTag(static_cast<unsigned char>(rng()),
+                                         static_cast<unsigned short>(rng() % (std::min(room, 60u) + 1))));
+            }
+            const Bytes whole = writeExact(original);
+            original.segmentMessage(frame);
+
+            std::unique_ptr<VMsg> classic;
+            vmsg::Joiner joiner;
+            while (VMsg* segment = original.getNextSegment()) {
+                const Bytes block = writeExact(*segment);
+                auto forClassic = parseExact(block);
+                auto forJoiner = parseExact(block);
+                ASSERT_TRUE(forClassic && forJoiner);
+                if (!classic)
+                    classic = std::move(forClassic);
+                else
+                    classic->addSegment(forClassic.get());
+                EXPECT_FALSE(joiner.add(forJoiner));
+                EXPECT_EQ(forJoiner, nullptr);
+                EXPECT_EQ(joiner.complete(), segment->mNextSegment == nullptr);
+                // Look at the joined message as a receiver might.
+                VMsg& joined = *joiner.message();
+                switch (rng() % 3) {
+                case 0: joined.gotoFirst(); break;
+                case 1: joined.gotoFirst(); while (joined.getTag()) {} break;
+                default: break;
+                }
+            }
+            ASSERT_TRUE(classic && joiner.message());
+            EXPECT_EQ(idsOf(*joiner.message()), idsOf(*classic));
+            EXPECT_EQ(joiner.message()->mTagCount, classic->mTagCount);
+            EXPECT_EQ(joiner.message()->mLength, classic->mLength);
+            EXPECT_EQ(joiner.size(), classic->mLength);
+            EXPECT_EQ(joiner.steps(), classic->mTagCount);
+            std::unique_ptr<VMsg> joined = joiner.release();
+            EXPECT_EQ(joiner.message(), nullptr);
+            EXPECT_EQ(joined->mFlags, original.mFlags); // the last segment cleared bit 7
+            EXPECT_EQ(writeExact(*joined), whole);
+        }
+    }
+}
+
+// 65535 one-byte tags in 64-byte frames, with the joined message rewound
+// and read between segments (and walked whole now and then, as the
+// endpoint's checks do): the joiner steps over each tag once, where
+// addSegment would walk the joined chain again after every rewind.
+TEST(Joiner, StepsOncePerTagWithTheCursorMovedBetweenSegments)
+{
+    VMsg original(0x31);
+    for (unsigned i = 0; i < vmsg::kMaxJoinedTags; ++i)
+        original.addTag(new VTagUInt8(static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8)));
+    original.segmentMessage(64);
+    vmsg::Joiner joiner;
+    unsigned segments = 0;
+    while (VMsg* segment = original.getNextSegment()) {
+        unsigned char block[64];
+        const unsigned short n = segment->getMsg(block, sizeof block);
+        ASSERT_GT(n, 0u);
+        std::unique_ptr<VMsg> received(VMsg::parseMsg(block, n));
+        ASSERT_FALSE(joiner.add(received));
+        VMsg& joined = *joiner.message();
+        joined.gotoFirst();
+        joined.getTag();
+        if (++segments % 1024 == 0) {
+            while (joined.getTag()) {}
+        }
+    }
+    EXPECT_GT(segments, 5000u);
+    EXPECT_TRUE(joiner.complete());
+    EXPECT_EQ(joiner.count(), vmsg::kMaxJoinedTags);
+    EXPECT_EQ(joiner.steps(), vmsg::kMaxJoinedTags);
+    std::unique_ptr<VMsg> joined = joiner.release();
+    EXPECT_EQ(joined->mTagCount, vmsg::kMaxJoinedTags);
+    unsigned i = 0;
+    for (const VTag& tag : vmsg::tags(*joined)) {
+        ASSERT_EQ(tag.mId, static_cast<unsigned char>(i));
+        ASSERT_EQ(vmsg::value<std::uint8_t>(tag), static_cast<unsigned char>(i >> 8));
+        ++i;
+    }
+    EXPECT_EQ(i, vmsg::kMaxJoinedTags);
+}
+
+TEST(Joiner, RefusesWhatWouldPassItsBoundAndKeepsTheSegment)
+{
+    // Three segments of 2 tags of 10 bytes: 28 bytes of tags each.
+    auto segment = [](unsigned char firstId, bool last) {
+        auto msg = messageOf({10, 10}, last ? 0 : 0x80, firstId);
+        return msg;
+    };
+    vmsg::Joiner joiner(56);
+    EXPECT_EQ(joiner.maxJoined(), 56u);
+    auto first = segment(1, false);
+    auto second = segment(3, false);
+    auto third = segment(5, true);
+    EXPECT_FALSE(joiner.add(first));
+    EXPECT_FALSE(joiner.add(second)); // exactly at the bound
+    vmsg::Errors refused = joiner.add(third);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused.front().mCode, ErrJoinTooLarge);
+    EXPECT_STREQ(vmsg::errorName(ErrJoinTooLarge), "ErrJoinTooLarge");
+    ASSERT_TRUE(third);
+    EXPECT_EQ(idsOf(*third), (std::vector<int>{5, 6}));
+    EXPECT_EQ(idsOf(*joiner.message()), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(joiner.size(), 56u);
+    EXPECT_EQ(joiner.message()->mLength, 56u);
+    EXPECT_FALSE(joiner.complete());
+
+    std::unique_ptr<VMsg> none;
+    vmsg::Errors null = joiner.add(none);
+    EXPECT_TRUE(null.contains(ErrNullArgument));
+
+    // A first segment above the bound is refused as well.
+    vmsg::Joiner small(27);
+    EXPECT_TRUE(small.add(third).contains(ErrJoinTooLarge));
+    EXPECT_EQ(small.message(), nullptr);
+    ASSERT_TRUE(third);
+
+    // No more tags than the 16-bit count holds, whatever the byte bound.
+    vmsg::Joiner many(std::size_t{1} << 30);
+    auto big = std::make_unique<VMsg>(1);
+    for (unsigned i = 0; i < vmsg::kMaxJoinedTags; ++i)
+        big->addTag(new VTagNull(1));
+    auto one = std::make_unique<VMsg>(1);
+    one->addTag(new VTagNull(2));
+    EXPECT_FALSE(many.add(big));
+    EXPECT_TRUE(many.add(one).contains(ErrJoinTooLarge));
+    EXPECT_EQ(many.message()->mTagCount, 65535u);
+}
+
+// Tags the caller appends between segments stay where they were put, and
+// the next segment goes behind them; the empty joiner starts afresh after
+// release, and moving a joiner moves what it joined.
+TEST(Joiner, KeepsTagsTheCallerAppendedAndStartsAgainAfterRelease)
+{
+    vmsg::Joiner joiner;
+    auto empty = std::make_unique<VMsg>(0x44);
+    empty->mFlags = 0x85;
+    EXPECT_FALSE(joiner.add(empty));
+    EXPECT_EQ(joiner.message()->mId, 0x44);
+    joiner.message()->addTag(bytesTag(9, 1));
+    joiner.message()->gotoFirst();
+    auto next = messageOf({2, 3}, 0x01, 1);
+    EXPECT_FALSE(joiner.add(next));
+    EXPECT_EQ(idsOf(*joiner.message()), (std::vector<int>{9, 1, 2}));
+    EXPECT_EQ(joiner.message()->mFlags, 0x05); // bits 0-6 of the first, bit 7 of the last
+    EXPECT_EQ(joiner.message()->mCurrentTag->mId, 2);
+    EXPECT_EQ(joiner.message()->mTagCount, 3);
+    EXPECT_TRUE(joiner.complete());
+
+    vmsg::Joiner moved(std::move(joiner));
+    EXPECT_EQ(joiner.message(), nullptr);
+    auto more = messageOf({4}, 0, 7);
+    EXPECT_FALSE(moved.add(more));
+    EXPECT_EQ(idsOf(*moved.message()), (std::vector<int>{9, 1, 2, 7}));
+    std::unique_ptr<VMsg> whole = moved.release();
+    EXPECT_EQ(moved.size(), 0u);
+    EXPECT_EQ(moved.steps(), 0u);
+    EXPECT_FALSE(moved.complete());
+
+    auto again = messageOf({1}, 0, 5, 0x45);
+    EXPECT_FALSE(moved.add(again));
+    EXPECT_EQ(moved.message()->mId, 0x45);
+    EXPECT_EQ(idsOf(*moved.message()), (std::vector<int>{5}));
+    EXPECT_EQ(idsOf(*whole), (std::vector<int>{9, 1, 2, 7}));
 }
 
 // Segments are messages and can be segmented again; the parent's end must

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <mutex>
 #include <shared_mutex>
@@ -204,11 +205,28 @@ Carrow& Endpoint::classic()
 
 std::vector<unsigned char> missingTags(const CarrowMsgDef& def, const VMsg& msg)
 {
-    std::vector<unsigned char> ids;
+    // The rule of matchRequiredTags, with the present ids counted by id
+    // instead of searched for each requirement: one pass over the tags and
+    // one over the requirements. A requirement consumes one tag of its id,
+    // which becomes a 255 there; a required 255 is met by any 255 present,
+    // and a consumed 255 stays a 255, so it consumes nothing.
+    std::uint32_t present[256] = {};
     for (const VTag& tag : tags(msg))
-        ids.push_back(tag.mId);
+        ++present[tag.mId];
+    bool any255 = present[kConsumedTagId] != 0;
     std::vector<unsigned char> missing;
-    matchRequiredTags(def, ids.data(), ids.size(), [&](unsigned char id) { missing.push_back(id); });
+    for (unsigned r = 0; r < def.mRequiredCount; ++r) {
+        const unsigned char required = def.mRequiredTags[r];
+        if (required == kConsumedTagId) {
+            if (!any255)
+                missing.push_back(required);
+        } else if (present[required]) {
+            --present[required];
+            any255 = true;
+        } else {
+            missing.push_back(required);
+        }
+    }
     return missing;
 }
 

@@ -51,6 +51,7 @@ const char* errorName(unsigned code)
     case ErrNullArgument: return "ErrNullArgument";
     case ErrTagCountMismatch: return "ErrTagCountMismatch";
     case ErrQueueFull: return "ErrQueueFull";
+    case ErrJoinTooLarge: return "ErrJoinTooLarge";
     default: return "unknown error";
     }
 }

@@ -2,6 +2,7 @@
 #include <VMsg.h>
 
 #include "Cursor.h"
+#include "logging/DebugLines.h"
 
 namespace {
 
@@ -52,15 +53,21 @@ VMsg* moveTagsIntoSegments(VMsg& parent, int frameSize)
     int running = kHeaderSize;
     while (VTag* tag = parent.mFirstTag) {
         const int wire = static_cast<unsigned short>(tag->mLength + kTagHeaderSize);
-        parent.debug("Is %d+%d < %d", wire, running, frameSize);
+        // One question per tag for both of its lines; each line is still
+        // written (and its category checked again) by debug.
+        const bool lines = vmsg::log::vmsgDebugOn();
+        if (lines)
+            parent.debug("Is %d+%d < %d", wire, running, frameSize);
         running += wire;
         if (running < frameSize) {
             parent.mFirstTag = tag->mNext;
             current->addTag(tag);
-            parent.debug("Adding Tag to segment");
+            if (lines)
+                parent.debug("Adding Tag to segment");
             continue;
         }
-        parent.debug("Create new segment");
+        if (lines)
+            parent.debug("Create new segment");
         VMsg* next = newSegment(parent);
         current->setLastSegment(false);
         current->mNextSegment = next;

@@ -4,6 +4,7 @@
 
 #include "Cursor.h"
 #include "logging/Categories.h"
+#include "logging/DebugLines.h"
 
 namespace {
 
@@ -31,12 +32,14 @@ VMsg::VMsg(unsigned char id)
       mCurrentSegment(nullptr),
       mNextSegment(nullptr)
 {
-    debug("VMsg() - %p", static_cast<void*>(this));
+    if (vmsg::log::vmsgDebugOn())
+        debug("VMsg() - %p", static_cast<void*>(this));
 }
 
 VMsg::~VMsg()
 {
-    debug("~VMsg() - %p", static_cast<void*>(this));
+    if (vmsg::log::vmsgDebugOn())
+        debug("~VMsg() - %p", static_cast<void*>(this));
     // Each segment destroys its own segments and tags in turn.
     while (VMsg* segment = mFirstSegment) {
         mFirstSegment = segment->mNextSegment;

@@ -9,6 +9,7 @@
 
 #include <log4cpp/Category.hh>
 
+#include <cstdint>
 #include <memory>
 
 VList* CarrowMessage::mLastErrors = nullptr;
@@ -78,12 +79,28 @@ void replaceLastErrors(VList* errors)
     CarrowMessage::mLastErrors = errors;
 }
 
+// The meta ids of a dictionary, one bit per id: what Carrow::isMeta
+// answers, looked up in constant time instead of a scan per tag.
+class MetaIds {
+public:
+    explicit MetaIds(const CarrowDictDef& dict)
+    {
+        for (unsigned i = 0; i < dict.mMetaDefCount; ++i)
+            mBits[dict.mMetaDefs[i].mId >> 6] |= std::uint64_t{1} << (dict.mMetaDefs[i].mId & 63);
+    }
+    bool contains(unsigned char id) const { return (mBits[id >> 6] >> (id & 63)) & 1; }
+
+private:
+    std::uint64_t mBits[4] = {};
+};
+
 // Sorts the copies into @p result, which takes each one over as it is placed.
-void groupTags(const CarrowDictDef* dict, std::vector<VTag*>& copies, CarrowMessage& result)
+void groupTags(const CarrowDictDef& dict, std::vector<VTag*>& copies, CarrowMessage& result)
 {
+    const MetaIds meta(dict);
     CarrowObject* current = nullptr;
     for (VTag*& copy : copies) {
-        if (Carrow::isMeta(dict, copy->mId)) {
+        if (meta.contains(copy->mId)) {
             // The slot comes first, so that no allocation can fail between
             // the object taking the copy and the result taking the object.
             result.mObjects.push_back(nullptr);
@@ -125,7 +142,7 @@ std::unique_ptr<CarrowMessage> buildStructure(const CarrowDictDef& dict, const V
         errors.reset(errorList(ErrTagCountMismatch, &difference, sizeof difference));
         return nullptr; // the copies and the empty result are released on the way out
     }
-    groupTags(&dict, copies.tags, *result);
+    groupTags(dict, copies.tags, *result);
     return result;
 }
 
