@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace vmsgpy {
 
@@ -83,6 +84,10 @@ float floatArgument(py::handle value, const Where& where);
 /// @throws TypeError for anything else; ValueError for a text of more than
 ///         1017 bytes or one holding a NUL, which the library would cut.
 std::string textArgument(py::handle value, const Where& where);
+/// textArgument without a copy where the str has its UTF-8 form: the view
+/// lives as long as @p value, or as @p storage, which holds a converted
+/// text.
+std::string_view textArgument(py::handle value, const Where& where, std::string& storage);
 
 /// A bytes-like argument (bytes, bytearray, memoryview, ...) read in place
 /// while the object lives.
