@@ -83,18 +83,7 @@ void valueError(const Where& where, const std::string& what)
 unsigned long unsignedArgument(py::handle value, unsigned long min, unsigned long max, const Where& where)
 {
     const auto range = [&] { return "an int from " + std::to_string(min) + " to " + std::to_string(max); };
-    // An int as such, the usual case, needs no __index__ call; one of at
-    // most two digits is read from its digits directly.
-#if PY_VERSION_HEX < 0x030C0000
-    if (PyLong_CheckExact(value.ptr()) && Py_SIZE(value.ptr()) >= 0 && Py_SIZE(value.ptr()) <= 2) {
-        const auto* number = reinterpret_cast<const PyLongObject*>(value.ptr());
-        unsigned long long wide = 0;
-        for (Py_ssize_t i = Py_SIZE(value.ptr()); i-- > 0;)
-            wide = (wide << PyLong_SHIFT) | number->ob_digit[i];
-        if (wide >= min && wide <= max)
-            return static_cast<unsigned long>(wide);
-    }
-#endif
+    // An int as such needs no __index__ call.
     if (PyLong_CheckExact(value.ptr())) {
         int overflow = 0;
         const long long wide = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
@@ -116,11 +105,6 @@ unsigned long unsignedArgument(py::handle value, unsigned long min, unsigned lon
         static_cast<unsigned long long>(wide) > max)
         valueError(where, "expected " + range() + ", found " + shown(value));
     return static_cast<unsigned long>(wide);
-}
-
-unsigned char byteArgument(py::handle value, const Where& where)
-{
-    return static_cast<unsigned char>(unsignedArgument(value, 0, 255, where));
 }
 
 float floatArgument(py::handle value, const Where& where)

@@ -124,15 +124,15 @@ void addTag(Message& message, unsigned char tagId, const vmsg::TypeInfo& type, p
         message.add(tagId, VTag::TagNull, nullptr, 0);
         return;
     case VTag::TagUInt8:
-        number[0] = static_cast<unsigned char>(unsignedArgument(value, 0, 0xFF, valueWhere));
+        number[0] = static_cast<unsigned char>(quickUnsigned(value, 0, 0xFF, valueWhere));
         message.add(tagId, VTag::TagUInt8, number, 1);
         return;
     case VTag::TagUInt16:
-        vmsg::storeBE16(number, static_cast<std::uint16_t>(unsignedArgument(value, 0, 0xFFFF, valueWhere)));
+        vmsg::storeBE16(number, static_cast<std::uint16_t>(quickUnsigned(value, 0, 0xFFFF, valueWhere)));
         message.add(tagId, VTag::TagUInt16, number, 2);
         return;
     case VTag::TagUInt32:
-        vmsg::storeBE32(number, static_cast<std::uint32_t>(unsignedArgument(value, 0, 0xFFFFFFFFul, valueWhere)));
+        vmsg::storeBE32(number, static_cast<std::uint32_t>(quickUnsigned(value, 0, 0xFFFFFFFFul, valueWhere)));
         message.add(tagId, VTag::TagUInt32, number, 4);
         return;
     case VTag::TagFloat:

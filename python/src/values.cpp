@@ -36,12 +36,13 @@ void tagDealloc(PyObject* self)
     for (Py_ssize_t i = 0; i < kTagFields; ++i)
         Py_CLEAR(tag->ob_item[i]);
     PyTypeObject* type = Py_TYPE(self);
-    if (gSpareCount < kSpareTags && Py_SIZE(self) == kTagFields)
+    if (gSpareCount < kSpareTags && type == gTagType && Py_SIZE(self) == kTagFields)
         gSpareTags[gSpareCount++] = self;
     else
         PyObject_GC_Del(self);
     Py_DECREF(type);
 }
+
 // One interned str per type code; they live as long as the interpreter.
 std::array<PyObject*, vmsg::kTypeCount> gTypeNames{};
 PyObject* gUnknownType = nullptr;
