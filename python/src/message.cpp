@@ -27,6 +27,9 @@ namespace {
 constexpr int kStopCount = static_cast<int>(vmsg::Stop::TooLong) + 1;
 std::array<PyObject*, kStopCount> gStops{};
 
+// The int 0, the default flags byte.
+PyObject* gZero = nullptr;
+
 // Tags shown by the repr of a message too large for one block.
 constexpr std::size_t kShownTags = 20;
 
@@ -224,6 +227,14 @@ const VTag* findTag(Message& message, py::handle key, const char* where)
 }
 
 // Message(id, flags=0, tags=())
+// pybind11's record of vmsg.Message, looked up once: cast() looks it up by
+// name per call.
+py::detail::type_info* messageType()
+{
+    static py::detail::type_info* const type = py::detail::get_type_info(typeid(Message), true);
+    return type;
+}
+
 std::unique_ptr<Message> makeMessage(py::handle id, py::handle flags, py::handle tags)
 {
     auto message = std::make_unique<Message>(byteArgument(id, "Message(): id"), byteArgument(flags, "Message(): flags"));
@@ -255,10 +266,8 @@ py::object decode(py::handle data)
     // needs them; its tags are read from the block it keeps.
     Origin origin{vmsg::Stop::End, 0, bytes.keep(), false};
     auto message = std::make_unique<Message>(std::move(origin));
-    // The type is looked up once: cast() would look it up by name per call.
-    static const py::detail::type_info* const type = py::detail::get_type_info(typeid(Message), true);
     return py::reinterpret_steal<py::object>(py::detail::type_caster_generic::cast(
-        message.get(), py::return_value_policy::take_ownership, {}, type, nullptr, nullptr, &message));
+        message.get(), py::return_value_policy::take_ownership, {}, messageType(), nullptr, nullptr, &message));
 }
 
 int frameArgument(py::handle frame, const Where& where)
@@ -375,6 +384,54 @@ PyObject* decodeEntry(PyObject*, PyObject* const* args, Py_ssize_t count, PyObje
     });
 }
 
+// Message(id, flags=0, tags=()): what pybind11's constructor does (the
+// value made, then the holder and the instance's registration by
+// init_instance), without its dispatcher. A second call leaves the
+// message as it is, as pybind11 does.
+PyObject* initEntry(PyObject* self, PyObject* const* args, Py_ssize_t count, PyObject* names) noexcept
+{
+    return guarded([&]() -> PyObject* {
+        static const char* const kNames[] = {"id", "flags", "tags"};
+        PyObject* given[3] = {nullptr, nullptr, nullptr};
+        const Py_ssize_t positional = PyVectorcall_NARGS(count);
+        if (positional > 3) {
+            PyErr_Format(PyExc_TypeError, "Message() takes at most 3 arguments (id, flags, tags), %zd given",
+                         positional);
+            return nullptr;
+        }
+        for (Py_ssize_t i = 0; i < positional; ++i)
+            given[i] = args[i];
+        const Py_ssize_t named = names ? PyTuple_GET_SIZE(names) : 0;
+        for (Py_ssize_t i = 0; i < named; ++i) {
+            PyObject* name = PyTuple_GET_ITEM(names, i);
+            std::size_t slot = 0;
+            while (slot < 3 && PyUnicode_CompareWithASCIIString(name, kNames[slot]) != 0)
+                ++slot;
+            if (slot == 3 || given[slot]) {
+                PyErr_Format(PyExc_TypeError, "Message(): %s argument %R", slot == 3 ? "unexpected" : "repeated",
+                             name);
+                return nullptr;
+            }
+            given[slot] = args[positional + i];
+        }
+        if (!given[0]) {
+            PyErr_SetString(PyExc_TypeError, "Message() needs an id");
+            return nullptr;
+        }
+        auto* instance = reinterpret_cast<py::detail::instance*>(self);
+        py::detail::value_and_holder holder = instance->get_value_and_holder(messageType());
+        if (holder.instance_registered())
+            Py_RETURN_NONE;
+        const py::object noTags = py::tuple();
+        std::unique_ptr<Message> message =
+            makeMessage(given[0], given[1] ? py::handle(given[1]) : py::handle(gZero),
+                        given[2] ? py::handle(given[2]) : py::handle(noTags));
+        holder.value_ptr() = message.release();
+        holder.type->init_instance(instance, nullptr);
+        Py_RETURN_NONE;
+    });
+}
+
 PyObject* tagsEntry(PyObject* self, void*) noexcept
 {
     return guarded([&] { return messageOf(self).tags().release().ptr(); });
@@ -393,6 +450,10 @@ const char* const kDecodeDoc =
 
 PyGetSetDef gTagsDef{"tags", tagsEntry, nullptr, "The tags, a new list of vmsg.Tag (id, type, value).", nullptr};
 PyMethodDef gEncodeDef{"encode", encodeEntry, METH_NOARGS, nullptr};
+PyMethodDef gInitDef{"__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(initEntry)),
+                     METH_FASTCALL | METH_KEYWORDS,
+                     "__init__(self, id, flags=0, tags=())\n--\n\nA message of this id and flags byte with the tags "
+                     "of the (tag_id, type, value) items, in order."};
 PyMethodDef gDecodeDef{"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(decodeEntry)),
                        METH_FASTCALL | METH_KEYWORDS, kDecodeDoc};
 
@@ -529,6 +590,10 @@ void defineMessageClass(py::module_& module)
                             "u8/u16/u32/f32/text/bytes/null/add calls, or made by decode() and "
                             "Endpoint.get_message().");
     cls.def(py::init(&makeMessage), py::arg("id"), py::arg("flags") = 0, py::arg("tags") = py::tuple());
+    // Then replaced by the same constructor without the dispatcher: a
+    // capture replay builds a message per block. (Defined through pybind11
+    // first, so that the class is set up for a constructor.)
+    setDescriptor(cls, "__init__", PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls.ptr()), &gInitDef));
     defineBuilders(cls);
     defineAccess(cls);
     cls.def_property(
@@ -833,6 +898,9 @@ std::string reportText(const py::bytes& block, const vmsgtool::Dictionary* dict)
 
 void defineMessage(py::module_& module)
 {
+    gZero = PyLong_FromLong(0);
+    if (!gZero)
+        throw py::error_already_set();
     defineStop(module);
     defineMessageClass(module);
     const py::str moduleName("vmsg");

@@ -237,3 +237,23 @@ def test_the_fast_entry_points_take_arguments_and_subclasses_as_before():
         vmsg.Message.encode(object())
     with pytest.raises(ValueError, match="the tags need 1050 payload bytes"):
         vmsg.Message(1).bytes(1, bytes(1000)).bytes(2, bytes(42)).encode()
+
+
+def test_the_constructor_takes_its_arguments_by_position_or_name_and_once():
+    assert vmsg.Message(0x21, 0, README_TAGS).encode() == vmsg.Message(tags=README_TAGS, id=0x21).encode() \
+        == README_BLOCK
+    assert vmsg.Message(3, flags=0x80).encode() == b"\x03\x80"
+    for call in (lambda: vmsg.Message(), lambda: vmsg.Message(1, 0, (), 4), lambda: vmsg.Message(1, colour=2),
+                 lambda: vmsg.Message(1, id=2)):
+        with pytest.raises(TypeError, match="Message"):
+            call()
+    message = vmsg.Message(1).u8(2, 3)
+    message.__init__(9)  # a second call changes nothing, as for any pybind11 class
+    assert message.encode() == b"\x01\x00\x02\x04\x00\x01\x03"
+
+    class Late(vmsg.Message):
+        def __init__(self):
+            pass
+
+    with pytest.raises(TypeError, match="__init__\\(\\) must be called"):
+        Late()
