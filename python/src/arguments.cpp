@@ -83,6 +83,14 @@ void valueError(const Where& where, const std::string& what)
 unsigned long unsignedArgument(py::handle value, unsigned long min, unsigned long max, const Where& where)
 {
     const auto range = [&] { return "an int from " + std::to_string(min) + " to " + std::to_string(max); };
+    // An int as such needs no __index__ call.
+    if (PyLong_CheckExact(value.ptr())) {
+        int overflow = 0;
+        const long long wide = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+        if (overflow == 0 && wide >= 0 && static_cast<unsigned long long>(wide) >= min &&
+            static_cast<unsigned long long>(wide) <= max)
+            return static_cast<unsigned long>(wide);
+    }
     // Floats have no __index__: 7.0 is refused rather than guessed at.
     if (!PyIndex_Check(value.ptr()))
         typeError(where, range(), value);
@@ -97,11 +105,6 @@ unsigned long unsignedArgument(py::handle value, unsigned long min, unsigned lon
         static_cast<unsigned long long>(wide) > max)
         valueError(where, "expected " + range() + ", found " + shown(value));
     return static_cast<unsigned long>(wide);
-}
-
-unsigned char byteArgument(py::handle value, const Where& where)
-{
-    return static_cast<unsigned char>(unsignedArgument(value, 0, 255, where));
 }
 
 float floatArgument(py::handle value, const Where& where)
@@ -123,19 +126,29 @@ float floatArgument(py::handle value, const Where& where)
     return static_cast<float>(wide);
 }
 
-std::string textArgument(py::handle value, const Where& where)
+std::string_view textArgument(py::handle value, const Where& where, std::string& storage)
 {
-    std::string text;
+    std::string_view text;
     if (PyUnicode_Check(value.ptr())) {
-        try {
-            text = utf8(value);
-        } catch (py::error_already_set&) {
-            // Only surrogates that no decode makes fail here.
-            valueError(where, "the text cannot be written in UTF-8: " + shown(value));
+        // The str's own UTF-8 form, kept with it; it fails only for lone
+        // surrogates, which stand for bytes that are not UTF-8.
+        Py_ssize_t size = 0;
+        if (const char* utf8Text = PyUnicode_AsUTF8AndSize(value.ptr(), &size)) {
+            text = std::string_view(utf8Text, static_cast<std::size_t>(size));
+        } else {
+            PyErr_Clear();
+            try {
+                storage = utf8(value);
+            } catch (py::error_already_set&) {
+                // Only surrogates that no decode makes fail here.
+                valueError(where, "the text cannot be written in UTF-8: " + shown(value));
+            }
+            text = storage;
         }
     } else if (PyObject_CheckBuffer(value.ptr())) {
         const Bytes bytes(value, where);
-        text.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        storage.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        text = storage;
     } else {
         typeError(where, "a str (or bytes)", value);
     }
@@ -148,9 +161,22 @@ std::string textArgument(py::handle value, const Where& where)
     return text;
 }
 
+std::string textArgument(py::handle value, const Where& where)
+{
+    std::string storage;
+    const std::string_view text = textArgument(value, where, storage);
+    return std::string(text);
+}
+
 Bytes::Bytes(py::handle value, const Where& where) : mObject(value), mView{}
 {
     constexpr const char* expected = "bytes, bytearray or memoryview";
+    if (PyBytes_CheckExact(value.ptr())) {
+        // Read in place without the buffer protocol; no view to release.
+        mView.buf = PyBytes_AS_STRING(value.ptr());
+        mView.len = PyBytes_GET_SIZE(value.ptr());
+        return;
+    }
     if (PyUnicode_Check(value.ptr()) || !PyObject_CheckBuffer(value.ptr()))
         typeError(where, expected, value);
     if (PyObject_GetBuffer(value.ptr(), &mView, PyBUF_SIMPLE) != 0) {

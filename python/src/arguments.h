@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace vmsgpy {
 
@@ -69,8 +70,29 @@ std::string typeName(py::handle value);
 /// @throws TypeError for anything else, ValueError out of range.
 unsigned long unsignedArgument(py::handle value, unsigned long min, unsigned long max, const Where& where);
 
+/// unsignedArgument, inline for an int of at most two digits (below
+/// 2**60), the usual case, which is read from its digits directly.
+inline unsigned long quickUnsigned(py::handle value, unsigned long min, unsigned long max, const Where& where)
+{
+#if PY_VERSION_HEX < 0x030C0000
+    PyObject* object = value.ptr();
+    if (PyLong_CheckExact(object) && Py_SIZE(object) >= 0 && Py_SIZE(object) <= 2) {
+        const auto* number = reinterpret_cast<const PyLongObject*>(object);
+        unsigned long long wide = 0;
+        for (Py_ssize_t i = Py_SIZE(object); i-- > 0;)
+            wide = (wide << PyLong_SHIFT) | number->ob_digit[i];
+        if (wide >= min && wide <= max)
+            return static_cast<unsigned long>(wide);
+    }
+#endif
+    return unsignedArgument(value, min, max, where);
+}
+
 /// An id or a flags byte: an int from 0 to 255.
-unsigned char byteArgument(py::handle value, const Where& where);
+inline unsigned char byteArgument(py::handle value, const Where& where)
+{
+    return static_cast<unsigned char>(quickUnsigned(value, 0, 255, where));
+}
 
 /// A float or an int, as the f32 it rounds to.
 /// @throws TypeError for anything else; ValueError for a finite value
@@ -83,6 +105,10 @@ float floatArgument(py::handle value, const Where& where);
 /// @throws TypeError for anything else; ValueError for a text of more than
 ///         1017 bytes or one holding a NUL, which the library would cut.
 std::string textArgument(py::handle value, const Where& where);
+/// textArgument without a copy where the str has its UTF-8 form: the view
+/// lives as long as @p value, or as @p storage, which holds a converted
+/// text.
+std::string_view textArgument(py::handle value, const Where& where, std::string& storage);
 
 /// A bytes-like argument (bytes, bytearray, memoryview, ...) read in place
 /// while the object lives.

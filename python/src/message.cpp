@@ -11,7 +11,9 @@
 #include <Segments.h>
 #include <Text.h>
 
+#include <algorithm>
 #include <array>
+#include <stdexcept>
 #include <cctype>
 #include <cstring>
 #include <iterator>
@@ -24,6 +26,9 @@ namespace {
 // of the interpreter.
 constexpr int kStopCount = static_cast<int>(vmsg::Stop::TooLong) + 1;
 std::array<PyObject*, kStopCount> gStops{};
+
+// The int 0, the default flags byte.
+PyObject* gZero = nullptr;
 
 // Tags shown by the repr of a message too large for one block.
 constexpr std::size_t kShownTags = 20;
@@ -69,10 +74,9 @@ std::optional<py::bytes> writeBlock(VMsg& msg)
 
 py::bytes encode(Message& message)
 {
-    VMsg& msg = message.msg();
-    std::optional<py::bytes> block = writeBlock(msg);
+    std::optional<py::bytes> block = message.block();
     if (!block)
-        tooLarge(msg, "Message.encode()");
+        tooLarge(message.msg(), "Message.encode()");
     return *block;
 }
 
@@ -82,7 +86,7 @@ std::optional<py::bytes> blockOf(Message& message)
 {
     if (message.origin())
         return message.origin()->block;
-    return writeBlock(message.msg());
+    return message.block();
 }
 
 std::string describe(Message& message)
@@ -108,42 +112,44 @@ std::string describe(Message& message)
     return text;
 }
 
-// Appends one tag of the type @p type from a Python value. The value is
-// checked before the builder is touched, so that a refused tag leaves the
-// message as it was (its origin included).
+// Appends one tag of the type @p type from a Python value, in its wire
+// encoding. The value is checked before the message is touched, so that a
+// refused tag leaves the message as it was (its origin included).
 void addTag(Message& message, unsigned char tagId, const vmsg::TypeInfo& type, py::handle value,
             const Where& where)
 {
     const Where valueWhere = where.with("value");
+    unsigned char number[4];
     switch (type.code) {
     case VTag::TagNull:
         if (!value.is_none())
             valueError(valueWhere, "a null tag takes no value (None), found " + shown(value));
-        message.builder().null(tagId);
+        message.add(tagId, VTag::TagNull, nullptr, 0);
         return;
-    case VTag::TagUInt8: {
-        const auto number = static_cast<std::uint8_t>(unsignedArgument(value, 0, 0xFF, valueWhere));
-        message.builder().u8(tagId, number);
+    case VTag::TagUInt8:
+        number[0] = static_cast<unsigned char>(quickUnsigned(value, 0, 0xFF, valueWhere));
+        message.add(tagId, VTag::TagUInt8, number, 1);
         return;
-    }
-    case VTag::TagUInt16: {
-        const auto number = static_cast<std::uint16_t>(unsignedArgument(value, 0, 0xFFFF, valueWhere));
-        message.builder().u16(tagId, number);
+    case VTag::TagUInt16:
+        vmsg::storeBE16(number, static_cast<std::uint16_t>(quickUnsigned(value, 0, 0xFFFF, valueWhere)));
+        message.add(tagId, VTag::TagUInt16, number, 2);
         return;
-    }
-    case VTag::TagUInt32: {
-        const auto number = static_cast<std::uint32_t>(unsignedArgument(value, 0, 0xFFFFFFFFul, valueWhere));
-        message.builder().u32(tagId, number);
+    case VTag::TagUInt32:
+        vmsg::storeBE32(number, static_cast<std::uint32_t>(quickUnsigned(value, 0, 0xFFFFFFFFul, valueWhere)));
+        message.add(tagId, VTag::TagUInt32, number, 4);
         return;
-    }
-    case VTag::TagFloat: {
-        const float number = floatArgument(value, valueWhere);
-        message.builder().f32(tagId, number);
+    case VTag::TagFloat:
+        vmsg::storeBE32(number, vmsg::bitsOfFloat(floatArgument(value, valueWhere)));
+        message.add(tagId, VTag::TagFloat, number, 4);
         return;
-    }
     case VTag::TagString: {
-        const std::string text = textArgument(value, valueWhere);
-        message.builder().text(tagId, text);
+        std::string storage;
+        const std::string_view text = textArgument(value, valueWhere, storage);
+        // The characters and their NUL, as VTagString holds them.
+        unsigned char payload[vmsg::kMaxPayload];
+        std::memcpy(payload, text.data(), text.size());
+        payload[text.size()] = 0;
+        message.add(tagId, VTag::TagString, payload, text.size() + 1);
         return;
     }
     case VTag::TagBytes: {
@@ -151,7 +157,7 @@ void addTag(Message& message, unsigned char tagId, const vmsg::TypeInfo& type, p
         if (bytes.size() > vmsg::kMaxPayload)
             valueError(valueWhere, std::to_string(bytes.size()) + " bytes; a bytes tag holds at most " +
                                        std::to_string(vmsg::kMaxPayload));
-        message.builder().bytes(tagId, bytes.data(), bytes.size());
+        message.add(tagId, VTag::TagBytes, bytes.data(), bytes.size());
         return;
     }
     }
@@ -163,16 +169,28 @@ void addItem(Message& message, py::handle item, const Where& where)
 {
     if (!PyTuple_Check(item.ptr()) && !PyList_Check(item.ptr()))
         typeError(where, "a tuple (tag_id, type, value)", item);
-    const py::sequence fields = py::reinterpret_borrow<py::sequence>(item);
-    const std::size_t size = fields.size();
+    // A tuple's fields are read in place, as the tuple holds them; a
+    // list's are held, as checking one (an __index__) may change the list.
+    const bool tuple = PyTuple_Check(item.ptr());
+    const std::size_t size = static_cast<std::size_t>(Py_SIZE(item.ptr()));
     if (size != 2 && size != 3)
         valueError(where, "expected (tag_id, type, value) or (tag_id, \"null\"), found " + shown(item));
+    py::handle fields[3];
+    py::object held[3];
+    for (std::size_t i = 0; i < size; ++i) {
+        if (tuple) {
+            fields[i] = PyTuple_GET_ITEM(item.ptr(), i);
+        } else {
+            held[i] = py::reinterpret_borrow<py::object>(PyList_GET_ITEM(item.ptr(), i));
+            fields[i] = held[i];
+        }
+    }
     const unsigned char tagId = byteArgument(fields[0], where.with("tag_id"));
     const vmsg::TypeInfo& type = typeArgument(fields[1], where.with("type"));
     if (size == 2 && type.code != VTag::TagNull)
         valueError(where, std::string("a ") + type.name + " tag needs a value: (tag_id, \"" + type.name +
                               "\", value); only a null tag may leave it out");
-    addTag(message, tagId, type, size == 3 ? py::object(fields[2]) : py::object(py::none()), where);
+    addTag(message, tagId, type, size == 3 ? py::handle(fields[2]) : py::handle(Py_None), where);
 }
 
 bool sameTags(const VMsg& a, const VMsg& b)
@@ -209,9 +227,28 @@ const VTag* findTag(Message& message, py::handle key, const char* where)
 }
 
 // Message(id, flags=0, tags=())
+// pybind11's record of vmsg.Message, looked up once: cast() looks it up by
+// name per call.
+py::detail::type_info* messageType()
+{
+    static py::detail::type_info* const type = py::detail::get_type_info(typeid(Message), true);
+    return type;
+}
+
 std::unique_ptr<Message> makeMessage(py::handle id, py::handle flags, py::handle tags)
 {
     auto message = std::make_unique<Message>(byteArgument(id, "Message(): id"), byteArgument(flags, "Message(): flags"));
+    if (PyList_CheckExact(tags.ptr()) || PyTuple_CheckExact(tags.ptr())) {
+        // Walked by index: a list may change while its items are checked.
+        const py::object held = py::reinterpret_borrow<py::object>(tags);
+        const bool list = PyList_CheckExact(tags.ptr());
+        for (Py_ssize_t i = 0; i < Py_SIZE(tags.ptr()); ++i) {
+            const py::object item = py::reinterpret_borrow<py::object>(list ? PyList_GET_ITEM(tags.ptr(), i)
+                                                                            : PyTuple_GET_ITEM(tags.ptr(), i));
+            addItem(*message, item, Where("Message()", "tags", static_cast<std::size_t>(i)));
+        }
+        return message;
+    }
     if (PyUnicode_Check(tags.ptr()) || PyObject_CheckBuffer(tags.ptr()) || !PyObject_HasAttrString(tags.ptr(), "__iter__"))
         typeError("Message(): tags", "an iterable of (tag_id, type, value) items", tags);
     std::size_t index = 0;
@@ -225,8 +262,12 @@ py::object decode(py::handle data)
     const Bytes bytes(data, "decode(): data");
     if (const std::string why = parseFailure(bytes.size()); !why.empty())
         raiseCode(ErrParseFailed, why);
-    std::unique_ptr<VMsg> msg(VMsg::parseMsg(bytes.data(), static_cast<unsigned short>(bytes.size())));
-    return messageObject(std::move(msg), originOf(bytes.data(), bytes.size(), bytes.keep()));
+    // The message is parsed, and the walk for its stop made, when something
+    // needs them; its tags are read from the block it keeps.
+    Origin origin{vmsg::Stop::End, 0, bytes.keep(), false};
+    auto message = std::make_unique<Message>(std::move(origin));
+    return py::reinterpret_steal<py::object>(py::detail::type_caster_generic::cast(
+        message.get(), py::return_value_policy::take_ownership, {}, messageType(), nullptr, nullptr, &message));
 }
 
 int frameArgument(py::handle frame, const Where& where)
@@ -299,6 +340,131 @@ py::list join(py::handle segments)
     }
 }
 
+// Runs @p body, which gives a new reference, for a function or method that
+// the interpreter calls without pybind11's dispatcher in between (on the
+// paths a capture replay runs per message); a C++ exception becomes the
+// Python error pybind11 would raise for it.
+template <typename Body>
+PyObject* guarded(Body&& body) noexcept
+{
+    try {
+        return body();
+    } catch (py::error_already_set& error) {
+        error.restore();
+    } catch (...) {
+        if (!py::detail::apply_exception_translators(py::detail::get_local_internals().registered_exception_translators) &&
+            !py::detail::apply_exception_translators(py::detail::get_internals().registered_exception_translators))
+            PyErr_SetString(PyExc_SystemError, "vmsg: unexpected C++ exception");
+    }
+    return nullptr;
+}
+
+// The Message of an instance of vmsg.Message, the type the descriptor
+// checked; a subclass made in Python keeps pybind11's simple layout.
+Message& messageOf(PyObject* self)
+{
+    auto* instance = reinterpret_cast<py::detail::instance*>(self);
+    if (instance->simple_layout && instance->simple_holder_constructed)
+        return *static_cast<Message*>(instance->simple_value_holder[0]);
+    return py::handle(self).cast<Message&>();
+}
+
+// decode(data), called with the vector convention; data may be named.
+PyObject* decodeEntry(PyObject*, PyObject* const* args, Py_ssize_t count, PyObject* names) noexcept
+{
+    return guarded([&]() -> PyObject* {
+        const Py_ssize_t named = names ? PyTuple_GET_SIZE(names) : 0;
+        const Py_ssize_t given = PyVectorcall_NARGS(count);
+        if (given + named != 1 ||
+            (named == 1 && PyUnicode_CompareWithASCIIString(PyTuple_GET_ITEM(names, 0), "data") != 0)) {
+            PyErr_Format(PyExc_TypeError, "decode() takes exactly one argument, data (%zd given)", given + named);
+            return nullptr;
+        }
+        return decode(args[0]).release().ptr();
+    });
+}
+
+// Message(id, flags=0, tags=()): what pybind11's constructor does (the
+// value made, then the holder and the instance's registration by
+// init_instance), without its dispatcher. A second call leaves the
+// message as it is, as pybind11 does.
+PyObject* initEntry(PyObject* self, PyObject* const* args, Py_ssize_t count, PyObject* names) noexcept
+{
+    return guarded([&]() -> PyObject* {
+        static const char* const kNames[] = {"id", "flags", "tags"};
+        PyObject* given[3] = {nullptr, nullptr, nullptr};
+        const Py_ssize_t positional = PyVectorcall_NARGS(count);
+        if (positional > 3) {
+            PyErr_Format(PyExc_TypeError, "Message() takes at most 3 arguments (id, flags, tags), %zd given",
+                         positional);
+            return nullptr;
+        }
+        for (Py_ssize_t i = 0; i < positional; ++i)
+            given[i] = args[i];
+        const Py_ssize_t named = names ? PyTuple_GET_SIZE(names) : 0;
+        for (Py_ssize_t i = 0; i < named; ++i) {
+            PyObject* name = PyTuple_GET_ITEM(names, i);
+            std::size_t slot = 0;
+            while (slot < 3 && PyUnicode_CompareWithASCIIString(name, kNames[slot]) != 0)
+                ++slot;
+            if (slot == 3 || given[slot]) {
+                PyErr_Format(PyExc_TypeError, "Message(): %s argument %R", slot == 3 ? "unexpected" : "repeated",
+                             name);
+                return nullptr;
+            }
+            given[slot] = args[positional + i];
+        }
+        if (!given[0]) {
+            PyErr_SetString(PyExc_TypeError, "Message() needs an id");
+            return nullptr;
+        }
+        auto* instance = reinterpret_cast<py::detail::instance*>(self);
+        py::detail::value_and_holder holder = instance->get_value_and_holder(messageType());
+        if (holder.instance_registered())
+            Py_RETURN_NONE;
+        const py::object noTags = py::tuple();
+        std::unique_ptr<Message> message =
+            makeMessage(given[0], given[1] ? py::handle(given[1]) : py::handle(gZero),
+                        given[2] ? py::handle(given[2]) : py::handle(noTags));
+        holder.value_ptr() = message.release();
+        holder.type->init_instance(instance, nullptr);
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* tagsEntry(PyObject* self, void*) noexcept
+{
+    return guarded([&] { return messageOf(self).tags().release().ptr(); });
+}
+
+PyObject* encodeEntry(PyObject* self, PyObject*) noexcept
+{
+    return guarded([&] { return encode(messageOf(self)).release().ptr(); });
+}
+
+const char* const kDecodeDoc =
+    "decode(data)\n--\n\n"
+    "Parses a block (bytes-like) with the library's parser (VMsg::parseMsg): a Message with the tags read before "
+    "any damage, and stop and stop_offset saying where and why the parse ended. ParseFailed for fewer than 2 "
+    "bytes or more than 65535.";
+
+PyGetSetDef gTagsDef{"tags", tagsEntry, nullptr, "The tags, a new list of vmsg.Tag (id, type, value).", nullptr};
+PyMethodDef gEncodeDef{"encode", encodeEntry, METH_NOARGS, nullptr};
+PyMethodDef gInitDef{"__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(initEntry)),
+                     METH_FASTCALL | METH_KEYWORDS,
+                     "__init__(self, id, flags=0, tags=())\n--\n\nA message of this id and flags byte with the tags "
+                     "of the (tag_id, type, value) items, in order."};
+PyMethodDef gDecodeDef{"decode", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(decodeEntry)),
+                       METH_FASTCALL | METH_KEYWORDS, kDecodeDoc};
+
+// Puts the descriptor @p descriptor (a new reference) on vmsg.Message.
+void setDescriptor(py::class_<Message>& cls, const char* name, PyObject* descriptor)
+{
+    if (!descriptor)
+        throw py::error_already_set();
+    cls.attr(name) = py::reinterpret_steal<py::object>(descriptor);
+}
+
 void defineStop(py::module_& module)
 {
     py::list members;
@@ -337,7 +503,7 @@ void defineBuilders(Class& cls)
         [](py::object self, py::handle tagId) {
             Message& message = self.cast<Message&>();
             const unsigned char id = byteArgument(tagId, "Message.null(): tag_id");
-            message.builder().null(id);
+            message.add(id, VTag::TagNull, nullptr, 0);
             return self;
         },
         py::arg("tag_id"), "Appends a null tag; returns the message.");
@@ -369,7 +535,7 @@ void defineBuilders(Class& cls)
 
 py::object originField(Message& message, bool stop)
 {
-    const std::optional<Origin>& origin = message.origin();
+    const Origin* origin = message.walkedOrigin();
     if (!origin)
         return py::none();
     return stop ? stopObject(origin->stop) : py::int_(origin->offset);
@@ -424,17 +590,21 @@ void defineMessageClass(py::module_& module)
                             "u8/u16/u32/f32/text/bytes/null/add calls, or made by decode() and "
                             "Endpoint.get_message().");
     cls.def(py::init(&makeMessage), py::arg("id"), py::arg("flags") = 0, py::arg("tags") = py::tuple());
+    // Then replaced by the same constructor without the dispatcher: a
+    // capture replay builds a message per block. (Defined through pybind11
+    // first, so that the class is set up for a constructor.)
+    setDescriptor(cls, "__init__", PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls.ptr()), &gInitDef));
     defineBuilders(cls);
     defineAccess(cls);
     cls.def_property(
-        "id", [](Message& m) { return m.msg().mId; },
+        "id", [](Message& m) { return m.id(); },
         [](Message& m, py::handle id) {
             m.msg().mId = byteArgument(id, "Message.id");
             m.changed();
         },
         "The message id, 0 to 255.");
     cls.def_property(
-        "flags", [](Message& m) { return m.msg().mFlags; },
+        "flags", [](Message& m) { return m.flags(); },
         [](Message& m, py::handle flags) {
             m.msg().mFlags = byteArgument(flags, "Message.flags");
             m.changed();
@@ -442,8 +612,10 @@ void defineMessageClass(py::module_& module)
         "The flags byte; bit 7 (0x80) set means more segments follow.");
     cls.def_property_readonly(
         "more_segments", [](Message& m) { return !m.msg().isLastSegment(); }, "Whether flag 0x80 is set.");
-    cls.def_property_readonly(
-        "tags", [](Message& m) { return tagList(m.msg()); }, "The tags, a new list of vmsg.Tag (id, type, value).");
+    // .tags and encode() are called per message: plain descriptors, without
+    // pybind11's dispatcher.
+    auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+    setDescriptor(cls, "tags", PyDescr_NewGetSet(type, &gTagsDef));
     cls.def_property_readonly(
         "tag_count", [](Message& m) { return m.msg().mTagCount; },
         "The library's tag count (held at 65535, which stands for 65535 or more).");
@@ -458,10 +630,13 @@ void defineMessageClass(py::module_& module)
         "stop_offset", [](Message& m) { return originField(m, false); },
         "For a parsed message: the offset in the block where the parse stopped (the block's size at END); "
         "otherwise None.");
-    cls.def("encode", &encode,
-            vmsgtool::withLimits("The block: bytes exactly as the library writes them (VMsg::getMsg). ValueError "
-                                 "for a message of more than {max-payload} payload bytes.")
-                .c_str());
+    // The doc lives as long as the type.
+    static const std::string encodeDoc =
+        "encode($self, /)\n--\n\n" +
+        vmsgtool::withLimits("The block: bytes exactly as the library writes them (VMsg::getMsg). ValueError for "
+                             "a message of more than {max-payload} payload bytes.");
+    gEncodeDef.ml_doc = encodeDoc.c_str();
+    setDescriptor(cls, "encode", PyDescr_NewMethod(type, &gEncodeDef));
     cls.def("segment", &segmentsOf, py::arg("frame"),
             vmsgtool::withLimits("The message split for frames of this many bytes (VMsg::segmentMessage): a list of "
                                  "blocks, every one but the last with flag {more} set. The message is not changed.")
@@ -514,28 +689,155 @@ Origin originOf(const unsigned char* block, std::size_t size, py::bytes kept)
     return {reader.stop(), reader.offset(), std::move(kept)};
 }
 
-Message::Message(unsigned char id, unsigned char flags) : mMsg(vmsg::MessageBuilder(id, flags).build()) {}
+Message::Message(unsigned char id, unsigned char flags) : mId(id), mFlags(flags) {}
 
 Message::Message(std::unique_ptr<VMsg> msg, std::optional<Origin> origin)
     : mMsg(std::move(msg)), mOrigin(std::move(origin))
 {
 }
 
+Message::Message(Origin origin) : mOrigin(std::move(origin)) {}
+
 VMsg& Message::msg()
 {
-    if (mHasPending) {
-        std::unique_ptr<VMsg> added = mPending.build();
-        mHasPending = false;
-        mMsg->addSegment(added.get());
+    if (!mMsg) {
+        if (mOrigin) {
+            const py::bytes& block = mOrigin->block;
+            mMsg.reset(VMsg::parseMsg(PyBytes_AS_STRING(block.ptr()),
+                                      static_cast<unsigned short>(PyBytes_GET_SIZE(block.ptr()))));
+            if (!mMsg) // decode() takes no block that parseMsg refuses
+                throw std::logic_error("vmsg.Message: its block no longer parses");
+        } else {
+            mMsg = vmsg::MessageBuilder(mId, mFlags).build();
+        }
+    }
+    if (!mPending.empty()) {
+        // The added tags, each read back as the parser reads it: the same
+        // tags as the typed constructors build from the same values.
+        VMsg added(0);
+        unsigned char* at = mPending.data();
+        const unsigned char* end = at + mPending.size();
+        while (at < end) {
+            void* next = nullptr;
+            const auto left = static_cast<unsigned short>(std::min<std::size_t>(end - at, 65535));
+            std::unique_ptr<VTag> tag(VTag::parseTag(at, left, &next));
+            if (!tag)
+                throw std::logic_error("vmsg.Message: an added tag does not parse");
+            added.addTag(tag.release());
+            at = static_cast<unsigned char*>(next);
+        }
+        mPending.clear();
+        mMsg->addSegment(&added);
     }
     return *mMsg;
 }
 
-vmsg::MessageBuilder& Message::builder()
+void Message::add(unsigned char tagId, unsigned char code, const void* payload, std::size_t size)
 {
-    mOrigin.reset();
-    mHasPending = true;
-    return mPending;
+    if (mOrigin)
+        changed();
+    if (mPending.capacity() == 0)
+        mPending.reserve(vmsg::kMaxBlock); // what most messages need at most
+    unsigned char header[vmsg::kTagHeaderSize] = {tagId, code};
+    vmsg::storeBE16(header + 2, static_cast<std::uint16_t>(size));
+    mPending.insert(mPending.end(), header, header + sizeof header);
+    if (size) {
+        const auto* bytes = static_cast<const unsigned char*>(payload);
+        mPending.insert(mPending.end(), bytes, bytes + size);
+    }
+}
+
+const Origin* Message::walkedOrigin()
+{
+    if (!mOrigin)
+        return nullptr;
+    if (!mOrigin->walked) {
+        const py::bytes& block = mOrigin->block;
+        Origin walked = originOf(reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(block.ptr())),
+                                 static_cast<std::size_t>(PyBytes_GET_SIZE(block.ptr())), block);
+        mOrigin = std::move(walked);
+    }
+    return &*mOrigin;
+}
+
+unsigned char Message::id() const
+{
+    if (mMsg)
+        return mMsg->mId;
+    return mOrigin ? static_cast<unsigned char>(PyBytes_AS_STRING(mOrigin->block.ptr())[0]) : mId;
+}
+
+unsigned char Message::flags() const
+{
+    if (mMsg)
+        return mMsg->mFlags;
+    return mOrigin ? static_cast<unsigned char>(PyBytes_AS_STRING(mOrigin->block.ptr())[1]) : mFlags;
+}
+
+py::list Message::tags()
+{
+    const unsigned char* data = nullptr;
+    std::size_t size = 0, offset = 0;
+    if (mOrigin) {
+        // Unchanged since it was parsed: the tags parseMsg takes.
+        data = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(mOrigin->block.ptr()));
+        size = static_cast<std::size_t>(PyBytes_GET_SIZE(mOrigin->block.ptr()));
+        offset = vmsg::kMessageHeaderSize;
+    } else if (!mMsg) {
+        data = mPending.data();
+        size = mPending.size();
+    } else {
+        return tagList(msg());
+    }
+    // Read once into views, so that the list is made at its size; a
+    // message of up to kShortMessage tags needs no heap for them.
+    constexpr std::size_t kShortMessage = 32;
+    std::array<vmsg::TagView, kShortMessage> shortViews;
+    std::vector<vmsg::TagView> longViews;
+    vmsg::TagView* views = shortViews.data();
+    std::size_t count = 0;
+    vmsg::TagView view;
+    for (; offset < size && vmsg::readTag(data, size, offset, view) == vmsg::Stop::End; offset += view.size()) {
+        if (count == kShortMessage) {
+            longViews.assign(shortViews.begin(), shortViews.end());
+            views = nullptr;
+        }
+        if (views)
+            views[count] = view;
+        else
+            longViews.push_back(view);
+        ++count;
+    }
+    if (!views)
+        views = longViews.data();
+    py::list out(static_cast<Py_ssize_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        PyObject* tag = newTag(views[i]);
+        if (!tag)
+            throw py::error_already_set();
+        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), tag);
+    }
+    return out;
+}
+
+std::optional<py::bytes> Message::block()
+{
+    if (!mMsg && !mOrigin) {
+        // Never made: the header and the added tags as they are.
+        if (mPending.size() > vmsg::kMaxMessagePayload)
+            return std::nullopt;
+        PyObject* out = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(
+                                                               vmsg::kMessageHeaderSize + mPending.size()));
+        if (!out)
+            throw py::error_already_set();
+        auto* bytes = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(out));
+        bytes[0] = mId;
+        bytes[1] = mFlags;
+        if (!mPending.empty())
+            std::memcpy(bytes + vmsg::kMessageHeaderSize, mPending.data(), mPending.size());
+        return py::reinterpret_steal<py::bytes>(out);
+    }
+    return writeBlock(msg());
 }
 
 std::unique_ptr<VMsg> cloneMessage(const VMsg& msg)
@@ -596,12 +898,16 @@ std::string reportText(const py::bytes& block, const vmsgtool::Dictionary* dict)
 
 void defineMessage(py::module_& module)
 {
+    gZero = PyLong_FromLong(0);
+    if (!gZero)
+        throw py::error_already_set();
     defineStop(module);
     defineMessageClass(module);
-    module.def("decode", &decode, py::arg("data"),
-               "Parses a block (bytes-like) with the library's parser (VMsg::parseMsg): a Message with the tags "
-               "read before any damage, and stop and stop_offset saying where and why the parse ended. "
-               "ParseFailed for fewer than 2 bytes or more than 65535.");
+    const py::str moduleName("vmsg");
+    PyObject* decodeFunction = PyCFunction_NewEx(&gDecodeDef, nullptr, moduleName.ptr());
+    if (!decodeFunction)
+        throw py::error_already_set();
+    module.attr("decode") = py::reinterpret_steal<py::object>(decodeFunction);
     module.def("segment", &segmentBlock, py::arg("block"), py::arg("frame"),
                "`vmsg segment --frame FRAME` on one block: its segments as a list of blocks. ValueError for a "
                "block whose parse stops early (its rest would be lost).");

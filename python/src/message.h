@@ -29,6 +29,7 @@ struct Origin {
     vmsg::Stop stop;    ///< Stop::End when every byte was read as tags.
     std::size_t offset; ///< Where the walk stopped (the block's size at End).
     py::bytes block;    ///< The block, for the tool's report.
+    bool walked = true; ///< False while stop and offset are still to be found.
 };
 
 /// Walks @p block with vmsg::Reader, as parseMsg does, to say where and why
@@ -42,9 +43,12 @@ std::string parseFailure(std::size_t size);
 
 /// The Python object behind vmsg.Message.
 ///
-/// Tags added from Python go into a MessageBuilder and are moved onto the
-/// message (VMsg::addSegment) when it is next read, so that a chain of
-/// additions builds one message, as the C++ builder does.
+/// The VMsg is made when something first needs it: a decoded message
+/// reads its tags from the block it keeps until it is changed, and tags
+/// added from Python are kept in their wire layout, so that decoding and
+/// encoding from Python build no tag objects of the library. Added tags are
+/// moved onto the message (VMsg::addSegment) when it is next read, so that
+/// a chain of additions builds one message, as the C++ builder does.
 class Message {
 public:
     /// An empty message.
@@ -52,21 +56,42 @@ public:
     /// A message the library made (parsed, received); @p origin says how
     /// its block ended.
     Message(std::unique_ptr<VMsg> msg, std::optional<Origin> origin);
+    /// A message parsed from @p origin's block when it is first needed.
+    explicit Message(Origin origin);
 
     /// The message, with every tag added so far.
     VMsg& msg();
-    /// Where tags are added; the message then no longer stands for the
-    /// block it came from.
-    vmsg::MessageBuilder& builder();
+    /// Appends a tag of type @p code with @p size payload bytes (at most
+    /// 1018) already in wire encoding; the message then no longer stands
+    /// for the block it came from.
+    void add(unsigned char tagId, unsigned char code, const void* payload, std::size_t size);
     /// Drops the origin: the message was changed.
-    void changed() { mOrigin.reset(); }
-    /// How the block ended, for a message that was parsed and not changed.
+    void changed()
+    {
+        msg();
+        mOrigin.reset();
+    }
+    /// The block, for a message that was parsed and not changed; its stop
+    /// and offset may still be unknown (see walkedOrigin).
     const std::optional<Origin>& origin() const { return mOrigin; }
+    /// How the block ended, for a message that was parsed and not changed.
+    const Origin* walkedOrigin();
+
+    /// The message id and the flags byte.
+    unsigned char id() const;
+    unsigned char flags() const;
+    /// The tags as a list of vmsg.Tag, read in place where they are still
+    /// in wire layout.
+    py::list tags();
+    /// The block of a message that fits one, else none (VMsg::getMsg).
+    std::optional<py::bytes> block();
 
 private:
     std::unique_ptr<VMsg> mMsg;
-    vmsg::MessageBuilder mPending{0};
-    bool mHasPending = false;
+    unsigned char mId = 0;
+    unsigned char mFlags = 0;
+    /// Tags added and not yet on mMsg, as written on the wire.
+    std::vector<unsigned char> mPending;
     std::optional<Origin> mOrigin;
 };
 

@@ -7,6 +7,7 @@
 #include <vmsg.hpp>
 
 #include <array>
+#include <stdexcept>
 #include <vector>
 
 namespace vmsgpy {
@@ -14,9 +15,39 @@ namespace vmsgpy {
 namespace {
 
 PyTypeObject* gTagType = nullptr;
+// vmsg.Tag's fields: id, type, value, all of them visible.
+constexpr Py_ssize_t kTagFields = 3;
+
+// Tags whose last reference went, kept for the next ones, as the
+// interpreter keeps small tuples: decoding a message makes a tag per tag
+// and drops them again when its list goes. Each keeps its memory (and its
+// collector header, untracked), not its type's reference.
+constexpr std::size_t kSpareTags = 2048;
+std::array<PyObject*, kSpareTags> gSpareTags{};
+std::size_t gSpareCount = 0;
+
+// The type's tp_dealloc: what the struct sequence's own does for an
+// instance of 3 visible fields, without looking the count up in the
+// type's dictionary, and keeping the memory while there is room.
+void tagDealloc(PyObject* self)
+{
+    PyObject_GC_UnTrack(self);
+    auto* tag = reinterpret_cast<PyTupleObject*>(self);
+    for (Py_ssize_t i = 0; i < kTagFields; ++i)
+        Py_CLEAR(tag->ob_item[i]);
+    PyTypeObject* type = Py_TYPE(self);
+    if (gSpareCount < kSpareTags && type == gTagType && Py_SIZE(self) == kTagFields)
+        gSpareTags[gSpareCount++] = self;
+    else
+        PyObject_GC_Del(self);
+    Py_DECREF(type);
+}
+
 // One interned str per type code; they live as long as the interpreter.
 std::array<PyObject*, vmsg::kTypeCount> gTypeNames{};
 PyObject* gUnknownType = nullptr;
+// The ints 0 to 255 (the interpreter's own small ints), for ids and bytes.
+std::array<PyObject*, 256> gBytes{};
 
 } // namespace
 
@@ -57,6 +88,17 @@ void defineValues(py::module_& module)
                           {{"id", "The tag id, 0 to 255."},
                            {"type", "The type's short name."},
                            {"value", "The value as the library reads it."}});
+    // newTag builds instances for exactly these fields.
+    const py::handle tagType(reinterpret_cast<PyObject*>(gTagType));
+    if (tagType.attr("n_fields").cast<Py_ssize_t>() != kTagFields ||
+        tagType.attr("n_sequence_fields").cast<Py_ssize_t>() != kTagFields)
+        throw std::logic_error("vmsg.Tag: unexpected field counts");
+    gTagType->tp_dealloc = tagDealloc;
+    for (std::size_t i = 0; i < gBytes.size(); ++i) {
+        gBytes[i] = PyLong_FromSize_t(i);
+        if (!gBytes[i])
+            throw py::error_already_set();
+    }
     py::list names;
     for (const vmsg::TypeInfo& type : vmsg::kTypes) {
         gTypeNames[type.code] = PyUnicode_InternFromString(type.name);
@@ -75,40 +117,94 @@ py::str typeNameOf(unsigned code)
     return py::reinterpret_borrow<py::str>(code < gTypeNames.size() ? gTypeNames[code] : gUnknownType);
 }
 
-py::object tagValue(const VTag& tag)
+PyObject* typeNameObject(unsigned code)
 {
-    switch (tag.mType) {
-    case VTag::TagNull: return py::none();
-    case VTag::TagUInt8: return py::int_(*vmsg::value<std::uint8_t>(tag));
-    case VTag::TagUInt16: return py::int_(*vmsg::value<std::uint16_t>(tag));
-    case VTag::TagUInt32: return py::int_(*vmsg::value<std::uint32_t>(tag));
-    case VTag::TagFloat: return py::float_(static_cast<double>(*vmsg::value<float>(tag)));
+    return code < gTypeNames.size() ? gTypeNames[code] : gUnknownType;
+}
+
+PyObject* newValue(const vmsg::TagView& tag)
+{
+    switch (tag.type) {
+    case VTag::TagNull: Py_RETURN_NONE;
+    case VTag::TagUInt8: {
+        PyObject* value = gBytes[tag.u8()];
+        Py_INCREF(value);
+        return value;
+    }
+    case VTag::TagUInt16: return PyLong_FromLong(tag.u16());
+    case VTag::TagUInt32: return PyLong_FromUnsignedLong(tag.u32());
+    case VTag::TagFloat: return PyFloat_FromDouble(static_cast<double>(tag.f32()));
     case VTag::TagString: {
-        const std::string_view text = *vmsg::text(tag);
-        PyObject* value =
-            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogateescape");
-        if (!value)
-            throw py::error_already_set();
-        return py::reinterpret_steal<py::object>(value);
+        const std::string_view text = tag.text();
+        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogateescape");
     }
     case VTag::TagBytes: {
-        const std::string_view bytes = *vmsg::bytes(tag);
-        return py::bytes(bytes.data(), bytes.size());
+        const std::string_view bytes = tag.bytes();
+        return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
     }
     }
-    return py::none(); // a code above 6, which no built or parsed tag has
+    Py_RETURN_NONE; // a code above 6, which no built or parsed tag has
+}
+
+PyObject* newTag(const vmsg::TagView& tag)
+{
+    PyObject* value = newValue(tag);
+    if (!value)
+        return nullptr;
+    // What PyStructSequence_New does for a type whose fields are all
+    // visible, without its two look-ups of the field counts in the type's
+    // dictionary: a tuple-shaped object of the type, not tracked by the
+    // collector (it holds no containers).
+    PyTupleObject* out = nullptr;
+    if (gSpareCount) {
+        // PyObject_Init: the type (and its reference) and a count of 1.
+        out = reinterpret_cast<PyTupleObject*>(PyObject_Init(gSpareTags[--gSpareCount], gTagType));
+    } else {
+        out = PyObject_GC_NewVar(PyTupleObject, gTagType, kTagFields);
+        if (!out) {
+            Py_DECREF(value);
+            return nullptr;
+        }
+    }
+    out->ob_item[0] = gBytes[tag.id];
+    Py_INCREF(out->ob_item[0]);
+    PyObject* name = typeNameObject(tag.type);
+    Py_INCREF(name);
+    out->ob_item[1] = name;
+    out->ob_item[2] = value;
+    return reinterpret_cast<PyObject*>(out);
+}
+
+py::object tagValue(const VTag& tag)
+{
+    PyObject* value = newValue(vmsg::view(tag));
+    if (!value)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(value);
 }
 
 py::object tagObject(const VTag& tag)
 {
-    return makeNamedTuple(gTagType, {py::int_(tag.mId), typeNameOf(tag.mType), tagValue(tag)});
+    PyObject* out = newTag(vmsg::view(tag));
+    if (!out)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(out);
 }
 
 const vmsg::TypeInfo& typeArgument(py::handle type, const Where& where)
 {
     const vmsg::TypeInfo* info = nullptr;
     if (PyUnicode_Check(type.ptr())) {
-        info = vmsg::typeInfo(std::string_view(type.cast<std::string>()));
+        for (const vmsg::TypeInfo& known : vmsg::kTypes) {
+            if (gTypeNames[known.code] == type.ptr())
+                return known;
+        }
+        Py_ssize_t size = 0;
+        const char* name = PyUnicode_AsUTF8AndSize(type.ptr(), &size);
+        if (name)
+            info = vmsg::typeInfo(std::string_view(name, static_cast<std::size_t>(size)));
+        else
+            PyErr_Clear(); // lone surrogates: no type's name
         if (!info)
             valueError(where, "unknown type " + shown(type) + "; expected one of " + vmsgtool::typeNameList());
     } else if (PyIndex_Check(type.ptr())) {

@@ -39,6 +39,17 @@ py::object tagValue(const VTag& tag);
 /// vmsg.Tag(id, type, value) of @p tag.
 py::object tagObject(const VTag& tag);
 
+/// tagValue of a tag read in place: a new reference, or null with the
+/// Python error set.
+PyObject* newValue(const vmsg::TagView& tag);
+/// tagObject of a tag read in place: a new reference, or null with the
+/// Python error set.
+PyObject* newTag(const vmsg::TagView& tag);
+
+/// The interned short name of type code @p code (borrowed): compared by
+/// identity first, as the names written in a program are these objects.
+PyObject* typeNameObject(unsigned code);
+
 /// The short type name of code @p code, as a shared Python str; "unknown"
 /// for a code above 6.
 py::str typeNameOf(unsigned code);

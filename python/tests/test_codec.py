@@ -176,3 +176,84 @@ def test_values_and_lookup_read_every_tag_of_an_id():
     assert message[32] == 0 and list(message) == message.tags and message.values(300) == []
     with pytest.raises(KeyError):
         message[7]
+
+
+def test_tags_read_in_place_are_the_tags_the_library_parses_and_builds():
+    # .tags of an unchanged decoded message, and of a built one not yet
+    # read otherwise, come from the wire bytes; iterating goes through the
+    # library's message. Both must agree, damaged blocks included.
+    def shown(tags):  # a NaN is not equal to itself
+        return [(t.id, t.type, repr(t.value)) for t in tags]
+
+    for block in damaged_blocks():
+        assert shown(vmsg.decode(block).tags) == shown(vmsg.decode(block)), block.hex()
+    rng = random.Random(99)
+    for case in range(100):
+        tags = random_tags(rng)
+        built = vmsg.Message(7, 0x80, tags)
+        assert built.tags == tags and built.id == 7 and built.flags == 0x80, case
+        made = vmsg.Message(7, 0x80, tags)
+        assert len(made) == len(tags), case  # now through the library's message
+        try:
+            block = built.encode()
+        except ValueError:
+            with pytest.raises(ValueError, match="payload bytes; a block carries at most 1022"):
+                made.encode()
+        else:
+            assert made.encode() == block and vmsg.decode(block).tags == list(made) == tags, case
+        # Tags added after the message was read go on the end.
+        built.u8(1, 2).text(3, "x")
+        assert built.tags == list(built) == tags + [(1, "u8", 2), (3, "str", "x")], case
+
+
+def test_decoded_tags_outlive_their_message_and_reused_tags_start_fresh():
+    block = vmsg.Message(1, tags=[(i, "str", f"t{i}") for i in range(100)]).encode()
+    kept = vmsg.decode(block).tags
+    lists = [vmsg.decode(block).tags for _ in range(30)]  # more tags than are kept for reuse
+    del lists
+    assert kept == [(i, "str", f"t{i}") for i in range(100)]
+    made = vmsg.Tag((300, "any", [1]))  # made by Python, released through the module's tags
+    assert made.value == [1] and isinstance(kept[0], vmsg.Tag) and kept[5].id == 5
+    del made
+    assert vmsg.decode(block).tags[99] == (99, "str", "t99")
+
+
+def test_the_fast_entry_points_take_arguments_and_subclasses_as_before():
+    assert vmsg.decode(data=README_BLOCK).tags == README_TAGS
+    assert vmsg.decode(bytearray(README_BLOCK)).tags == vmsg.decode(memoryview(README_BLOCK)).tags == README_TAGS
+    for call in (lambda: vmsg.decode(), lambda: vmsg.decode(README_BLOCK, README_BLOCK),
+                 lambda: vmsg.decode(block=README_BLOCK)):
+        with pytest.raises(TypeError, match="decode"):
+            call()
+    with pytest.raises(TypeError, match="decode\\(\\): data: expected bytes"):
+        vmsg.decode("21 00")
+
+    class Stamped(vmsg.Message):
+        pass
+
+    stamped = Stamped(0x21, 0, README_TAGS)
+    assert stamped.tags == README_TAGS and stamped.encode() == README_BLOCK
+    with pytest.raises(TypeError):
+        vmsg.Message.encode(object())
+    with pytest.raises(ValueError, match="the tags need 1050 payload bytes"):
+        vmsg.Message(1).bytes(1, bytes(1000)).bytes(2, bytes(42)).encode()
+
+
+def test_the_constructor_takes_its_arguments_by_position_or_name_and_once():
+    assert vmsg.Message(0x21, 0, README_TAGS).encode() == vmsg.Message(tags=README_TAGS, id=0x21).encode() \
+        == README_BLOCK
+    assert vmsg.Message(3, flags=0x80).encode() == b"\x03\x80"
+    for call in (lambda: vmsg.Message(), lambda: vmsg.Message(1, 0, (), 4), lambda: vmsg.Message(1, colour=2),
+                 lambda: vmsg.Message(1, id=2)):
+        with pytest.raises(TypeError, match="Message"):
+            call()
+    message = vmsg.Message(1).u8(2, 3)
+    message.__init__(9)  # a second call changes nothing, as for any pybind11 class
+    assert message.encode() == b"\x01\x00\x02\x04\x00\x01\x03"
+
+    class Late(vmsg.Message):
+        def __init__(self):
+            pass
+
+    with pytest.raises(TypeError, match="__init__\\(\\) must be called"):
+        Late()
