@@ -4,6 +4,7 @@
 #include "Decode.h"
 #include "Dictionary.h"
 #include "Errors.h"
+#include "Framed.h"
 #include "Generate.h"
 #include "Logging.h"
 #include "Segments.h"
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -42,7 +44,7 @@ Blocks are read and written as hex text, one block per line. Run
 Exit status: 0 ok, 1 a block failed to parse or validate, 2 usage or file error.
 )";
 
-const char kDecodeHelp[] = R"(Usage: vmsg decode [--raw] [--json] [--dict FILE] [--verbose] [FILE|-]
+const char kDecodeHelp[] = R"(Usage: vmsg decode [--raw | --framing lp|cobs] [--json] [--dict FILE] [--verbose] [FILE|-]
 
 Prints every message in FILE (standard input when absent or '-'): its id,
 flags, and each tag with offset, id, type, declared length and value. Where
@@ -54,6 +56,10 @@ bytes, 0x prefixes are allowed, '#' starts a comment.
 
 Options:
   --raw        the input is one block of raw bytes
+  --framing lp|cobs
+               the input is a framed capture: blocks each with a 2-byte
+               big-endian length (lp) or COBS-encoded and ended by 0x00
+               (cobs); bytes dropped or a last frame cut short fail
   --json       print the report as JSON
   --dict FILE  take message and tag names from a JSON dictionary, check each
                block as a receiving endpoint does (bytesIn), list missing
@@ -63,10 +69,12 @@ Options:
 Exit status: 0 ok, 1 a block failed to parse or validate, 2 usage or file error.
 )";
 
-const char kEncodeHelp[] = R"(Usage: vmsg encode --id N [--flags N] [--raw] [--verbose] [TAG...]
+const char kEncodeHelp[] = R"(Usage: vmsg encode --id N [--flags N] [--raw | --framing lp|cobs] [--verbose] [TAG...]
 
 Builds a message with id N and one tag per argument and prints the block
-as hex (or raw bytes with --raw). Tags:
+as hex (or raw bytes with --raw, or one framed block with --framing: a
+2-byte big-endian length then the block for lp, the block COBS-encoded
+and ended by 0x00 for cobs). Tags:
 
   null:ID            a tag without value
   u8:ID=VALUE        unsigned 8, 16 or 32 bits; decimal or 0x hex
@@ -213,12 +221,40 @@ void writeRaw(const std::vector<unsigned char>& block)
     std::cout.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
 }
 
+// The blocks to decode: hex lines, one raw block, or a framed capture,
+// whose dropped bytes and cut-short last frame are reported and fail.
+std::vector<Block> decodeInput(const Options& options, std::size_t& faults)
+{
+    auto framing = options.values.find("--framing");
+    if (framing == options.values.end())
+        return inputBlocks(options, options.flags.count("--raw") != 0);
+    if (options.flags.count("--raw"))
+        throw UsageError("--raw and --framing exclude each other");
+    const vmsg::Framing how = parseFraming(framing->second);
+    const std::string path = inputPath(options);
+    FramedCapture capture = readFramed(readInput(path), how, inputName(path));
+    if (capture.dropped) {
+        std::cerr << "vmsg decode: " << inputName(path) << ": " << capture.dropped
+                  << " bytes dropped: they frame no block\n";
+        ++faults;
+    }
+    if (capture.unfinished) {
+        std::cerr << "vmsg decode: " << inputName(path) << ": the last frame is cut short (" << capture.unfinished
+                  << " block bytes)\n";
+        ++faults;
+    }
+    if (capture.blocks.empty() && !faults)
+        throw UsageError(inputName(path) + ": no blocks found (expected " + framingName(how) + "-framed blocks)");
+    return std::move(capture.blocks);
+}
+
 int decode(const Options& options)
 {
     std::unique_ptr<Dictionary> dict;
     if (options.values.count("--dict"))
         dict = loadDictionary(options.values.at("--dict"));
-    const std::vector<Block> blocks = inputBlocks(options, options.flags.count("--raw") != 0);
+    std::size_t streamFaults = 0;
+    const std::vector<Block> blocks = decodeInput(options, streamFaults);
     const bool json = options.flags.count("--json") != 0;
     Json document{{"source", inputName(inputPath(options))}, {"blocks", Json::array()}};
     std::size_t failed = 0;
@@ -236,15 +272,22 @@ int decode(const Options& options)
     }
     if (failed)
         std::cerr << "vmsg decode: " << failed << " of " << blocks.size() << " blocks failed\n";
-    return failed ? kExitBlockFailed : kExitOk;
+    return failed || streamFaults ? kExitBlockFailed : kExitOk;
 }
 
 int encode(const Options& options)
 {
     const auto id = static_cast<unsigned char>(numberOption(options, "--id", 0, 255, true, 0));
     const auto flags = static_cast<unsigned char>(numberOption(options, "--flags", 0, 255, false, 0));
+    auto framing = options.values.find("--framing");
+    if (framing != options.values.end() && options.flags.count("--raw"))
+        throw UsageError("--raw and --framing exclude each other");
+    const std::optional<vmsg::Framing> how =
+        framing == options.values.end() ? std::nullopt : std::optional(parseFraming(framing->second));
     const std::vector<unsigned char> block = encodeMessage(id, flags, options.arguments);
-    if (options.flags.count("--raw"))
+    if (how)
+        writeRaw(frameBlock(*how, block, "the message"));
+    else if (options.flags.count("--raw"))
         writeRaw(block);
     else
         std::cout << hexLine(block) << '\n';
@@ -365,8 +408,8 @@ struct Command {
 const std::vector<Command>& commands()
 {
     static const std::vector<Command> list = {
-        {"decode", kDecodeHelp, decode, {"--raw", "--json", "--verbose"}, {"--dict"}},
-        {"encode", kEncodeHelp, encode, {"--raw", "--verbose"}, {"--id", "--flags"}},
+        {"decode", kDecodeHelp, decode, {"--raw", "--json", "--verbose"}, {"--dict", "--framing"}},
+        {"encode", kEncodeHelp, encode, {"--raw", "--verbose"}, {"--id", "--flags", "--framing"}},
         {"segment", kSegmentHelp, segment, {"--raw", "--verbose"}, {"--frame"}},
         {"join", kJoinHelp, join, {"--raw", "--verbose"}, {}},
         {"dict", kDictHelp, dictionary, {"--verbose"}, {"--output", "-o", "--namespace"}},
