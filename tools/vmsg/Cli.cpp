@@ -8,6 +8,7 @@
 #include "Generate.h"
 #include "Logging.h"
 #include "Segments.h"
+#include "Stream.h"
 #include "TagText.h"
 #include "Text.h"
 
@@ -35,6 +36,8 @@ Commands:
   encode --id N [TAG...]      build a block from tag arguments
   segment --frame N [FILE|-]  split blocks into frame-sized segment blocks
   join [FILE|-]               join segment blocks back into messages
+  send URL                    send the blocks read on standard input
+  listen URL                  print the blocks received, as decode does
   dict check FILE             check a dictionary file, naming every problem
   dict gen FILE -o HEADER     generate C++ for a dictionary
 
@@ -42,6 +45,55 @@ Blocks are read and written as hex text, one block per line. Run
 'vmsg COMMAND --help' for the options of a command.
 
 Exit status: 0 ok, 1 a block failed to parse or validate, 2 usage or file error.
+)";
+
+const char kSendHelp[] = R"(Usage: vmsg send [--framing lp|cobs] [--verbose] URL
+
+Reads hex blocks on standard input, one a line as decode reads them, and
+sends each to URL as soon as its line is read:
+
+  udp://HOST:PORT        one datagram per block
+  tcp://HOST:PORT        connects, then writes the blocks framed
+  mqtt://HOST:PORT/TOPIC one MQTT message per block, published with QoS 1
+  file:PATH              writes the blocks framed to PATH (a file, or a
+                         serial line or pseudo-terminal, set to raw mode)
+  -                      writes the blocks framed to standard output
+
+Options:
+  --framing lp|cobs  the framing of tcp, file and -: a 2-byte big-endian
+                     length before each block (lp, the default) or COBS
+                     with a 0x00 after each block (cobs)
+  --verbose          print the library's debug lines on standard error
+
+Exit status: 0 ok, 1 a block could not be sent, 2 usage or file error, or
+an endpoint that cannot be reached (a bad URL, a refused connection).
+)";
+
+const char kListenHelp[] = R"(Usage: vmsg listen [--framing lp|cobs] [--dict FILE] [--json] [--count N]
+                   [--timeout SECONDS] [--verbose] URL
+
+Receives blocks at URL and prints each as decode prints it, with the
+sender in place of the input line. Says 'vmsg listen: listening on
+ADDRESS' on standard error once ready (with the port the system chose
+when PORT is 0).
+
+  udp://HOST:PORT        one block per datagram
+  tcp://HOST:PORT        accepts connections and reads framed blocks
+  mqtt://HOST:PORT/TOPIC subscribes to TOPIC (wildcards allowed)
+  file:PATH              reads framed blocks from PATH to its end
+  -                      reads framed blocks from standard input
+
+Options:
+  --framing lp|cobs  the framing of tcp, file and - (default lp)
+  --dict FILE        names and checks from a JSON dictionary, as decode
+  --json             print one JSON object a line, one per block
+  --count N          stop after N blocks
+  --timeout SECONDS  stop after SECONDS (a fraction is allowed)
+  --verbose          print the library's debug lines on standard error
+
+Exit status: 0 ok, 1 a block failed to parse or validate, bytes were lost
+to framing, or the timeout or the end came before N blocks, 2 usage or
+file error, or an endpoint that cannot be opened (a bad URL, a port in use).
 )";
 
 const char kDecodeHelp[] = R"(Usage: vmsg decode [--raw | --framing lp|cobs] [--json] [--dict FILE] [--verbose] [FILE|-]
@@ -320,6 +372,51 @@ int join(const Options& options)
     return kExitOk;
 }
 
+std::optional<vmsg::Framing> framingOption(const Options& options)
+{
+    auto framing = options.values.find("--framing");
+    if (framing == options.values.end())
+        return std::nullopt;
+    return parseFraming(framing->second);
+}
+
+const std::string& urlArgument(const Options& options)
+{
+    if (options.arguments.size() != 1)
+        throw UsageError("expected one URL, found " + std::to_string(options.arguments.size()) + " arguments");
+    return options.arguments.front();
+}
+
+int send(const Options& options)
+{
+    return sendBlocks({urlArgument(options), framingOption(options)}, std::cin);
+}
+
+int listen(const Options& options)
+{
+    ListenSettings settings;
+    settings.url = urlArgument(options);
+    settings.framing = framingOption(options);
+    if (auto dict = options.values.find("--dict"); dict != options.values.end())
+        settings.dictionary = dict->second;
+    settings.json = options.flags.count("--json") != 0;
+    if (options.values.count("--count"))
+        settings.count = numberOption(options, "--count", 1, 0xffffffffUL, true, 0);
+    if (auto timeout = options.values.find("--timeout"); timeout != options.values.end()) {
+        std::size_t end = 0;
+        double seconds = 0;
+        try {
+            seconds = std::stod(timeout->second, &end);
+        } catch (const std::exception&) {
+            end = 0;
+        }
+        if (end == 0 || end != timeout->second.size() || !(seconds > 0) || seconds > 1e9)
+            throw UsageError("--timeout: expected a number of seconds above 0, found '" + timeout->second + "'");
+        settings.timeout = seconds;
+    }
+    return listenBlocks(settings);
+}
+
 // A C++ namespace name, nested with '::' if wanted.
 std::string checkNamespace(const std::string& name)
 {
@@ -412,6 +509,8 @@ const std::vector<Command>& commands()
         {"encode", kEncodeHelp, encode, {"--raw", "--verbose"}, {"--id", "--flags", "--framing"}},
         {"segment", kSegmentHelp, segment, {"--raw", "--verbose"}, {"--frame"}},
         {"join", kJoinHelp, join, {"--raw", "--verbose"}, {}},
+        {"send", kSendHelp, send, {"--verbose"}, {"--framing"}},
+        {"listen", kListenHelp, listen, {"--json", "--verbose"}, {"--framing", "--dict", "--count", "--timeout"}},
         {"dict", kDictHelp, dictionary, {"--verbose"}, {"--output", "-o", "--namespace"}},
     };
     return list;
