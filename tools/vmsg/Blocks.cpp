@@ -103,15 +103,21 @@ std::vector<Block> parseHexBlocks(std::string_view text, const std::string& sour
         const std::size_t newline = text.find('\n');
         const std::string_view line = text.substr(0, newline);
         text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-        Block block;
-        block.where = source + ":" + std::to_string(lineNumber);
-        if (auto fault = parseLine(line, block.bytes))
-            throw UsageError(block.where + ":" + std::to_string(fault->column) + ": " + fault->what);
-        checkSize(block.bytes.size(), block.where);
+        Block block = parseHexLine(line, source, lineNumber);
         if (!block.bytes.empty())
             blocks.push_back(std::move(block));
     }
     return blocks;
+}
+
+Block parseHexLine(std::string_view line, const std::string& source, std::size_t lineNumber)
+{
+    Block block;
+    block.where = source + ":" + std::to_string(lineNumber);
+    if (auto fault = parseLine(line, block.bytes))
+        throw UsageError(block.where + ":" + std::to_string(fault->column) + ": " + fault->what);
+    checkSize(block.bytes.size(), block.where);
+    return block;
 }
 
 std::vector<unsigned char> parseHexBytes(std::string_view text)

@@ -27,6 +27,12 @@ struct Block {
 /// @throws UsageError "SOURCE:LINE:COLUMN: ..." naming what was expected.
 std::vector<Block> parseHexBlocks(std::string_view text, const std::string& source);
 
+/// Parses one line of hex text, as parseHexBlocks does each line; a line
+/// without digits gives a block without bytes.
+/// @param lineNumber the line's number in @p source, from 1.
+/// @throws UsageError "SOURCE:LINE:COLUMN: ..." as parseHexBlocks does.
+Block parseHexLine(std::string_view line, const std::string& source, std::size_t lineNumber);
+
 /// Parses the hex digits of one value, e.g. the payload of a bytes tag;
 /// the same rules as one line of parseHexBlocks.
 /// @throws UsageError "column N: ..." naming what was expected.

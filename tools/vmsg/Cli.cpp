@@ -4,9 +4,11 @@
 #include "Decode.h"
 #include "Dictionary.h"
 #include "Errors.h"
+#include "Framed.h"
 #include "Generate.h"
 #include "Logging.h"
 #include "Segments.h"
+#include "Stream.h"
 #include "TagText.h"
 #include "Text.h"
 
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,6 +36,8 @@ Commands:
   encode --id N [TAG...]      build a block from tag arguments
   segment --frame N [FILE|-]  split blocks into frame-sized segment blocks
   join [FILE|-]               join segment blocks back into messages
+  send URL                    send the blocks read on standard input
+  listen URL                  print the blocks received, as decode does
   dict check FILE             check a dictionary file, naming every problem
   dict gen FILE -o HEADER     generate C++ for a dictionary
 
@@ -42,7 +47,56 @@ Blocks are read and written as hex text, one block per line. Run
 Exit status: 0 ok, 1 a block failed to parse or validate, 2 usage or file error.
 )";
 
-const char kDecodeHelp[] = R"(Usage: vmsg decode [--raw] [--json] [--dict FILE] [--verbose] [FILE|-]
+const char kSendHelp[] = R"(Usage: vmsg send [--framing lp|cobs] [--verbose] URL
+
+Reads hex blocks on standard input, one a line as decode reads them, and
+sends each to URL as soon as its line is read:
+
+  udp://HOST:PORT        one datagram per block
+  tcp://HOST:PORT        connects, then writes the blocks framed
+  mqtt://HOST:PORT/TOPIC one MQTT message per block, published with QoS 1
+  file:PATH              writes the blocks framed to PATH (a file, or a
+                         serial line or pseudo-terminal, set to raw mode)
+  -                      writes the blocks framed to standard output
+
+Options:
+  --framing lp|cobs  the framing of tcp, file and -: a 2-byte big-endian
+                     length before each block (lp, the default) or COBS
+                     with a 0x00 after each block (cobs)
+  --verbose          print the library's debug lines on standard error
+
+Exit status: 0 ok, 1 a block could not be sent, 2 usage or file error, or
+an endpoint that cannot be reached (a bad URL, a refused connection).
+)";
+
+const char kListenHelp[] = R"(Usage: vmsg listen [--framing lp|cobs] [--dict FILE] [--json] [--count N]
+                   [--timeout SECONDS] [--verbose] URL
+
+Receives blocks at URL and prints each as decode prints it, with the
+sender in place of the input line. Says 'vmsg listen: listening on
+ADDRESS' on standard error once ready (with the port the system chose
+when PORT is 0).
+
+  udp://HOST:PORT        one block per datagram
+  tcp://HOST:PORT        accepts connections and reads framed blocks
+  mqtt://HOST:PORT/TOPIC subscribes to TOPIC (wildcards allowed)
+  file:PATH              reads framed blocks from PATH to its end
+  -                      reads framed blocks from standard input
+
+Options:
+  --framing lp|cobs  the framing of tcp, file and - (default lp)
+  --dict FILE        names and checks from a JSON dictionary, as decode
+  --json             print one JSON object a line, one per block
+  --count N          stop after N blocks
+  --timeout SECONDS  stop after SECONDS (a fraction is allowed)
+  --verbose          print the library's debug lines on standard error
+
+Exit status: 0 ok, 1 a block failed to parse or validate, bytes were lost
+to framing, or the timeout or the end came before N blocks, 2 usage or
+file error, or an endpoint that cannot be opened (a bad URL, a port in use).
+)";
+
+const char kDecodeHelp[] = R"(Usage: vmsg decode [--raw | --framing lp|cobs] [--json] [--dict FILE] [--verbose] [FILE|-]
 
 Prints every message in FILE (standard input when absent or '-'): its id,
 flags, and each tag with offset, id, type, declared length and value. Where
@@ -54,6 +108,10 @@ bytes, 0x prefixes are allowed, '#' starts a comment.
 
 Options:
   --raw        the input is one block of raw bytes
+  --framing lp|cobs
+               the input is a framed capture: blocks each with a 2-byte
+               big-endian length (lp) or COBS-encoded and ended by 0x00
+               (cobs); bytes dropped or a last frame cut short fail
   --json       print the report as JSON
   --dict FILE  take message and tag names from a JSON dictionary, check each
                block as a receiving endpoint does (bytesIn), list missing
@@ -63,10 +121,12 @@ Options:
 Exit status: 0 ok, 1 a block failed to parse or validate, 2 usage or file error.
 )";
 
-const char kEncodeHelp[] = R"(Usage: vmsg encode --id N [--flags N] [--raw] [--verbose] [TAG...]
+const char kEncodeHelp[] = R"(Usage: vmsg encode --id N [--flags N] [--raw | --framing lp|cobs] [--verbose] [TAG...]
 
 Builds a message with id N and one tag per argument and prints the block
-as hex (or raw bytes with --raw). Tags:
+as hex (or raw bytes with --raw, or one framed block with --framing: a
+2-byte big-endian length then the block for lp, the block COBS-encoded
+and ended by 0x00 for cobs). Tags:
 
   null:ID            a tag without value
   u8:ID=VALUE        unsigned 8, 16 or 32 bits; decimal or 0x hex
@@ -213,12 +273,40 @@ void writeRaw(const std::vector<unsigned char>& block)
     std::cout.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
 }
 
+// The blocks to decode: hex lines, one raw block, or a framed capture,
+// whose dropped bytes and cut-short last frame are reported and fail.
+std::vector<Block> decodeInput(const Options& options, std::size_t& faults)
+{
+    auto framing = options.values.find("--framing");
+    if (framing == options.values.end())
+        return inputBlocks(options, options.flags.count("--raw") != 0);
+    if (options.flags.count("--raw"))
+        throw UsageError("--raw and --framing exclude each other");
+    const vmsg::Framing how = parseFraming(framing->second);
+    const std::string path = inputPath(options);
+    FramedCapture capture = readFramed(readInput(path), how, inputName(path));
+    if (capture.dropped) {
+        std::cerr << "vmsg decode: " << inputName(path) << ": " << capture.dropped
+                  << " bytes dropped: they frame no block\n";
+        ++faults;
+    }
+    if (capture.unfinished) {
+        std::cerr << "vmsg decode: " << inputName(path) << ": the last frame is cut short (" << capture.unfinished
+                  << " block bytes)\n";
+        ++faults;
+    }
+    if (capture.blocks.empty() && !faults)
+        throw UsageError(inputName(path) + ": no blocks found (expected " + framingName(how) + "-framed blocks)");
+    return std::move(capture.blocks);
+}
+
 int decode(const Options& options)
 {
     std::unique_ptr<Dictionary> dict;
     if (options.values.count("--dict"))
         dict = loadDictionary(options.values.at("--dict"));
-    const std::vector<Block> blocks = inputBlocks(options, options.flags.count("--raw") != 0);
+    std::size_t streamFaults = 0;
+    const std::vector<Block> blocks = decodeInput(options, streamFaults);
     const bool json = options.flags.count("--json") != 0;
     Json document{{"source", inputName(inputPath(options))}, {"blocks", Json::array()}};
     std::size_t failed = 0;
@@ -236,15 +324,22 @@ int decode(const Options& options)
     }
     if (failed)
         std::cerr << "vmsg decode: " << failed << " of " << blocks.size() << " blocks failed\n";
-    return failed ? kExitBlockFailed : kExitOk;
+    return failed || streamFaults ? kExitBlockFailed : kExitOk;
 }
 
 int encode(const Options& options)
 {
     const auto id = static_cast<unsigned char>(numberOption(options, "--id", 0, 255, true, 0));
     const auto flags = static_cast<unsigned char>(numberOption(options, "--flags", 0, 255, false, 0));
+    auto framing = options.values.find("--framing");
+    if (framing != options.values.end() && options.flags.count("--raw"))
+        throw UsageError("--raw and --framing exclude each other");
+    const std::optional<vmsg::Framing> how =
+        framing == options.values.end() ? std::nullopt : std::optional(parseFraming(framing->second));
     const std::vector<unsigned char> block = encodeMessage(id, flags, options.arguments);
-    if (options.flags.count("--raw"))
+    if (how)
+        writeRaw(frameBlock(*how, block, "the message"));
+    else if (options.flags.count("--raw"))
         writeRaw(block);
     else
         std::cout << hexLine(block) << '\n';
@@ -275,6 +370,51 @@ int join(const Options& options)
         throw UsageError("--raw writes one message; the input joins into " + std::to_string(joined.size()));
     writeRaw(joined.front());
     return kExitOk;
+}
+
+std::optional<vmsg::Framing> framingOption(const Options& options)
+{
+    auto framing = options.values.find("--framing");
+    if (framing == options.values.end())
+        return std::nullopt;
+    return parseFraming(framing->second);
+}
+
+const std::string& urlArgument(const Options& options)
+{
+    if (options.arguments.size() != 1)
+        throw UsageError("expected one URL, found " + std::to_string(options.arguments.size()) + " arguments");
+    return options.arguments.front();
+}
+
+int send(const Options& options)
+{
+    return sendBlocks({urlArgument(options), framingOption(options)}, std::cin);
+}
+
+int listen(const Options& options)
+{
+    ListenSettings settings;
+    settings.url = urlArgument(options);
+    settings.framing = framingOption(options);
+    if (auto dict = options.values.find("--dict"); dict != options.values.end())
+        settings.dictionary = dict->second;
+    settings.json = options.flags.count("--json") != 0;
+    if (options.values.count("--count"))
+        settings.count = numberOption(options, "--count", 1, 0xffffffffUL, true, 0);
+    if (auto timeout = options.values.find("--timeout"); timeout != options.values.end()) {
+        std::size_t end = 0;
+        double seconds = 0;
+        try {
+            seconds = std::stod(timeout->second, &end);
+        } catch (const std::exception&) {
+            end = 0;
+        }
+        if (end == 0 || end != timeout->second.size() || !(seconds > 0) || seconds > 1e9)
+            throw UsageError("--timeout: expected a number of seconds above 0, found '" + timeout->second + "'");
+        settings.timeout = seconds;
+    }
+    return listenBlocks(settings);
 }
 
 // A C++ namespace name, nested with '::' if wanted.
@@ -365,10 +505,12 @@ struct Command {
 const std::vector<Command>& commands()
 {
     static const std::vector<Command> list = {
-        {"decode", kDecodeHelp, decode, {"--raw", "--json", "--verbose"}, {"--dict"}},
-        {"encode", kEncodeHelp, encode, {"--raw", "--verbose"}, {"--id", "--flags"}},
+        {"decode", kDecodeHelp, decode, {"--raw", "--json", "--verbose"}, {"--dict", "--framing"}},
+        {"encode", kEncodeHelp, encode, {"--raw", "--verbose"}, {"--id", "--flags", "--framing"}},
         {"segment", kSegmentHelp, segment, {"--raw", "--verbose"}, {"--frame"}},
         {"join", kJoinHelp, join, {"--raw", "--verbose"}, {}},
+        {"send", kSendHelp, send, {"--verbose"}, {"--framing"}},
+        {"listen", kListenHelp, listen, {"--json", "--verbose"}, {"--framing", "--dict", "--count", "--timeout"}},
         {"dict", kDictHelp, dictionary, {"--verbose"}, {"--output", "-o", "--namespace"}},
     };
     return list;

@@ -38,7 +38,7 @@ case_help() {
     run 0 --help
     out_has 'Usage: vmsg [--verbose] COMMAND'
     local cmd
-    for cmd in decode encode segment join dict; do
+    for cmd in decode encode segment join send listen dict; do
         run 0 "$cmd" --help
         out_has "Usage: vmsg $cmd"
         no_err
@@ -424,6 +424,267 @@ EOF
     err_has 'DEBUG VMsg: VMsg() - '
     run 0 segment --frame 10 <<<'21 00 05 04 00 01 07 06 04 00 01 08'
     no_err
+}
+
+case_framed_capture() {
+    # One framed block each way, byte for byte.
+    "$VMSG" encode --framing lp --id 0x21 u8:5=7 >"$work/one.lp" || fail "encode --framing lp failed"
+    [[ $(od -An -tx1 -v "$work/one.lp" | tr -s ' \n' ' ') == ' 00 07 21 00 05 04 00 01 07 ' ]] ||
+        fail "length-prefixed block differs: $(od -An -tx1 "$work/one.lp")"
+    "$VMSG" encode --framing cobs --id 0x21 u8:5=0 >"$work/one.cobs" || fail "encode --framing cobs failed"
+    [[ $(od -An -tx1 -v "$work/one.cobs" | tr -s ' \n' ' ') == ' 02 21 03 05 04 02 01 01 00 ' ]] ||
+        fail "COBS block differs: $(od -An -tx1 "$work/one.cobs")"
+    # A capture of several blocks decodes to the same reports as the hex lines.
+    local framing
+    for framing in lp cobs; do
+        : >"$work/capture"
+        : >"$work/lines.hex"
+        "$VMSG" encode --framing $framing --id 1 str:2=first >>"$work/capture"
+        "$VMSG" encode --framing $framing --id 2 bytes:3=00000000 u16:4=0 >>"$work/capture"
+        "$VMSG" encode --id 1 str:2=first >>"$work/lines.hex"
+        "$VMSG" encode --id 2 bytes:3=00000000 u16:4=0 >>"$work/lines.hex"
+        run 0 decode --json --framing $framing - <"$work/capture"
+        sed 's/stdin frame \([0-9]\)/stdin:\1/' "$work/out" >"$work/framed.json"
+        run 0 decode --json - <"$work/lines.hex"
+        diff -u "$work/out" "$work/framed.json" || fail "$framing capture decodes differently from its hex lines"
+    done
+    # Garbage between COBS frames costs only the damaged frame; it is said
+    # and fails the run.
+    {
+        "$VMSG" encode --framing cobs --id 0x21 u8:5=0
+        printf 'garbage\0'
+        "$VMSG" encode --framing cobs --id 0x22 str:1=hi
+    } >"$work/damaged.cobs"
+    run 1 decode --framing cobs "$work/damaged.cobs"
+    out_has "block 1 ($work/damaged.cobs frame 1), 7 bytes"
+    out_has "block 2 ($work/damaged.cobs frame 2), 9 bytes"
+    same_err <<EOF
+vmsg decode: $work/damaged.cobs: 8 bytes dropped: they frame no block
+EOF
+    # A capture cut short in its last frame.
+    "$VMSG" encode --framing lp --id 1 str:2=first | head -c 12 >"$work/cut.lp"
+    run 1 decode --framing lp "$work/cut.lp"
+    err_has 'the last frame is cut short (10 block bytes)'
+    run 2 decode --framing lp "$work/missing"
+    err_has 'cannot open'
+    run 2 decode --framing lp </dev/null
+    err_has 'vmsg decode: stdin: no blocks found (expected lp-framed blocks)'
+    run 2 decode --framing slip "$work/one.lp"
+    err_has "vmsg decode: --framing: expected 'lp' (2-byte length prefix) or 'cobs', found 'slip'"
+    run 2 decode --raw --framing lp "$work/one.lp"
+    err_has '--raw and --framing exclude each other'
+    run 2 encode --raw --framing lp --id 1
+    err_has '--raw and --framing exclude each other'
+}
+
+# start_listen NAME ARGS...: runs `vmsg listen ARGS` in the background,
+# output to $work/NAME.out and .err, and waits (bounded) for its "listening
+# on" line; sets listen_pid and port (the port it bound).
+listen_pids=()
+trap 'for p in "${listen_pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
+start_listen() {
+    local name=$1
+    shift
+    "$VMSG" listen "$@" >"$work/$name.out" 2>"$work/$name.err" &
+    listen_pid=$!
+    listen_pids+=("$listen_pid")
+    port=
+    for _ in $(seq 100); do
+        port=$(sed -n 's/^vmsg listen: listening on [a-z]*:\/\/[^ ]*:\([0-9][0-9]*\)\(\/.*\)\{0,1\}$/\1/p' \
+            "$work/$name.err")
+        [[ -n $port ]] && return 0
+        kill -0 "$listen_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    fail "vmsg listen $* did not get ready: $(cat "$work/$name.err")"
+}
+# wait_listen NAME STATUS: waits for the listener to end, checks its status.
+wait_listen() {
+    local status=0
+    wait "$listen_pid" || status=$?
+    [[ $status == "$2" ]] || fail "vmsg listen ($1): exit status $status, expected $2: $(cat "$work/$1.err")"
+}
+
+# The blocks of the live cases: the demo's telemetry message, and one the
+# dictionary does not define.
+live_blocks() {
+    echo "$telemetry"
+    "$VMSG" encode --id 0x7f u8:1=1
+}
+check_live_output() {
+    local name=$1 from=$2
+    grep -q "^block 1 ($from 127\.0\.0\.1:[0-9]*), 67 bytes$" "$work/$name.out" ||
+        fail "$name: block 1 not as expected: $(cat "$work/$name.out")"
+    grep -qF 'message 0x10 telemetry, flags 0x00, 9 tags' "$work/$name.out" || fail "$name: no telemetry message"
+    grep -qF 'structured view: 3 plain tags, 2 objects' "$work/$name.out" || fail "$name: no structured view"
+    grep -qF 'ErrUnknownMessage (detail 7f)' "$work/$name.out" || fail "$name: block 2 not refused"
+    grep -qx 'vmsg listen: 1 of 2 blocks failed' "$work/$name.err" || fail "$name: $(cat "$work/$name.err")"
+}
+
+case_listen_udp() {
+    start_listen udp --dict "$dict" --count 2 --timeout 20 udp://127.0.0.1:0
+    run 0 send "udp://127.0.0.1:$port" < <(live_blocks)
+    no_err
+    wait_listen udp 1
+    check_live_output udp udp
+    # --json: one object a line, as decode's block reports.
+    start_listen json --json --count 1 --timeout 20 udp://127.0.0.1:0
+    run 0 send "udp://127.0.0.1:$port" <<<"$telemetry"
+    wait_listen json 0
+    [[ $(wc -l <"$work/json.out") == 1 ]] || fail "--json wrote more than one line: $(cat "$work/json.out")"
+    grep -q '^{"block":1,"source":"udp 127\.0\.0\.1:[0-9]*","size":67,' "$work/json.out" ||
+        fail "--json line not as expected: $(cat "$work/json.out")"
+    # A timeout without a count ends well; one that comes before the count does not.
+    run 0 listen --timeout 0.2 udp://127.0.0.1:0
+    run 1 listen --count 1 --timeout 0.2 udp://127.0.0.1:0
+    err_has 'vmsg listen: timed out after 0.2 s with 0 of 1 blocks'
+}
+
+case_listen_tcp() {
+    local framing
+    for framing in lp cobs; do
+        start_listen tcp_$framing --framing $framing --dict "$dict" --count 2 --timeout 20 tcp://127.0.0.1:0
+        run 0 send --framing $framing "tcp://127.0.0.1:$port" < <(live_blocks)
+        no_err
+        wait_listen tcp_$framing 1
+        check_live_output tcp_$framing tcp
+    done
+    # Two connections at once, each block whole; lp is the default.
+    start_listen two --count 4 --timeout 20 tcp://127.0.0.1:0
+    {
+        "$VMSG" encode --id 1 str:1=a
+        sleep 0.3
+        "$VMSG" encode --id 1 str:1=b
+    } | "$VMSG" send "tcp://127.0.0.1:$port" &
+    local first=$!
+    run 0 send "tcp://127.0.0.1:$port" < <(printf '%s\n' "$telemetry" "$telemetry")
+    wait "$first" || fail "the first sender failed"
+    wait_listen two 0
+    [[ $(grep -c '^message 0x10, flags 0x00, 9 tags' "$work/two.out") == 2 ]] || fail "$(cat "$work/two.out")"
+    [[ $(grep -c '^message 0x01, flags 0x00, 1 tag' "$work/two.out") == 2 ]] || fail "$(cat "$work/two.out")"
+    # A connection that ends inside a frame loses bytes, which fails the run.
+    start_listen cut --timeout 20 --count 2 tcp://127.0.0.1:0
+    { echo "$telemetry" | "$VMSG" send - | head -c 30; } >"$work/cut.lp"
+    exec 3<>"/dev/tcp/127.0.0.1/$port"
+    cat "$work/cut.lp" >&3
+    exec 3>&-
+    run 0 send "tcp://127.0.0.1:$port" <<<"$telemetry"
+    wait_listen cut 1
+    grep -q 'the stream ended inside a frame (28 block bytes lost)' "$work/cut.err" || fail "$(cat "$work/cut.err")"
+    grep -q '^block 1 (tcp 127\.0\.0\.1:[0-9]*), 67 bytes$' "$work/cut.out" || fail "$(cat "$work/cut.out")"
+}
+
+case_listen_files() {
+    # send to a file and to standard output, listen on a file and on
+    # standard input: framed streams, lp by default.
+    run 0 send "file:$work/capture.lp" < <(live_blocks)
+    live_blocks | "$VMSG" send - >"$work/stdout.lp" || fail "send - failed"
+    cmp "$work/capture.lp" "$work/stdout.lp" || fail "file: and - wrote different bytes"
+    run 1 listen --dict "$dict" "file:$work/capture.lp"
+    out_has "block 1 ($work/capture.lp), 67 bytes"
+    err_has 'vmsg listen: 1 of 2 blocks failed'
+    "$VMSG" listen --count 1 - <"$work/capture.lp" >"$work/out" 2>"$work/err" || fail "listen - failed"
+    out_has 'block 1 (stdin), 67 bytes'
+    [[ $(grep -c '^block' "$work/out") == 1 ]] || fail "--count 1 printed more"
+    # COBS with garbage between frames: the undamaged blocks all come through.
+    {
+        echo "$telemetry" | "$VMSG" send --framing cobs -
+        printf '\x05\x01garbage\x00'
+        echo "$telemetry" | "$VMSG" send --framing cobs -
+    } >"$work/damaged.cobs"
+    run 1 listen --framing cobs "file:$work/damaged.cobs"
+    [[ $(grep -c '^block [12] (.*damaged.cobs), 67 bytes$' "$work/out") == 2 ]] || fail "$(cat "$work/out")"
+    err_has 'bytes dropped: they frame no block'
+    # The end before the count.
+    run 1 listen --count 3 "file:$work/capture.lp"
+    err_has "vmsg listen: file:$work/capture.lp ended with 2 of 3 blocks"
+}
+
+case_send_listen_errors() {
+    local url
+    for url in 'udp://127.0.0.1' 'udp://:9000' 'tcp://127.0.0.1:99999' 'tcp://127.0.0.1:9/x' 'http://x:1' \
+        'mqtt://127.0.0.1:1883' 'file:' '127.0.0.1:9000'; do
+        run 2 send "$url" <<<"$telemetry"
+        err_has "vmsg send: '$url': "
+        err_has '(expected udp://HOST:PORT, tcp://HOST:PORT, mqtt://HOST:PORT/TOPIC, file:PATH or -)'
+    done
+    run 2 send udp://127.0.0.1:0 <<<"$telemetry"
+    err_has 'the port must be from 1 to 65535'
+    run 2 listen
+    err_has 'vmsg listen: expected one URL, found 0 arguments'
+    run 2 send --framing cobs udp://127.0.0.1:9 <<<"$telemetry"
+    err_has '--framing is for streams (tcp, file, -); udp://127.0.0.1:9 carries one block per datagram'
+    run 2 listen --timeout 0 udp://127.0.0.1:0
+    err_has "--timeout: expected a number of seconds above 0, found '0'"
+    run 2 listen --count 0 udp://127.0.0.1:0
+    err_has '--count: expected a number from 1'
+    run 2 listen udp://no-such-host.invalid:9
+    err_has 'vmsg listen: udp://no-such-host.invalid:9: cannot resolve'
+    # A refused connection: a port bound but not listening refuses.
+    start_listen holder --timeout 20 udp://127.0.0.1:0
+    run 2 send "tcp://127.0.0.1:$port" <<<"$telemetry"
+    same_err <<EOF
+vmsg send: tcp://127.0.0.1:$port: cannot connect: Connection refused
+EOF
+    # A port in use, for UDP and TCP.
+    run 2 listen "udp://127.0.0.1:$port"
+    err_has "vmsg listen: udp://127.0.0.1:$port: cannot bind: Address already in use"
+    kill "$listen_pid"
+    start_listen holder_tcp --timeout 20 tcp://127.0.0.1:0
+    run 2 listen "tcp://127.0.0.1:$port"
+    err_has "vmsg listen: tcp://127.0.0.1:$port: cannot bind: Address already in use"
+    # Bad lines: those before are sent, the bad one is named.
+    run 2 send "file:$work/partial.lp" < <(printf '%s\n' "$telemetry" '21 0')
+    err_has 'vmsg send: stdin:2:4: '
+    [[ $(stat -c %s "$work/partial.lp") == 69 ]] || fail "the good line was not sent"
+    run 1 send "file:$work/short.lp" <<<'21'
+    err_has 'vmsg send: stdin:1: a framed block has 2 to 65535 bytes, this one has 1'
+    run 2 send - </dev/null
+    err_has 'vmsg send: stdin: no blocks found'
+    run 2 listen "file:$work/missing"
+    err_has "vmsg listen: $work/missing: cannot open: No such file or directory"
+}
+
+case_listen_mqtt() {
+    [[ -x ${VMSG_MOSQUITTO:-} ]] || fail "the mosquitto broker is not installed (Debian: mosquitto; scripts/setup installs it)"
+    local broker_port broker_pid=
+    # A free port for the broker: the system picks one, the broker takes it
+    # right after (tried again should another program take it between).
+    for _ in 1 2 3; do
+        broker_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+        printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$broker_port" >"$work/mosquitto.conf"
+        "$VMSG_MOSQUITTO" -c "$work/mosquitto.conf" >"$work/broker.log" 2>&1 &
+        broker_pid=$!
+        listen_pids+=("$broker_pid")
+        for _ in $(seq 50); do
+            grep -q 'running' "$work/broker.log" && break
+            kill -0 "$broker_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        grep -q 'running' "$work/broker.log" && kill -0 "$broker_pid" 2>/dev/null && break
+        broker_pid=
+    done
+    [[ -n $broker_pid ]] || fail "the broker did not start: $(cat "$work/broker.log")"
+    start_listen mqtt --dict "$dict" --count 2 --timeout 20 "mqtt://127.0.0.1:$broker_port/vmsg/test"
+    grep -qx "vmsg listen: listening on mqtt://127.0.0.1:$broker_port/vmsg/test" "$work/mqtt.err" ||
+        fail "$(cat "$work/mqtt.err")"
+    run 0 send "mqtt://127.0.0.1:$broker_port/vmsg/test" < <(live_blocks)
+    no_err
+    wait_listen mqtt 1
+    grep -qx 'block 1 (mqtt vmsg/test), 67 bytes' "$work/mqtt.out" || fail "$(cat "$work/mqtt.out")"
+    grep -qF 'structured view: 3 plain tags, 2 objects' "$work/mqtt.out" || fail "$(cat "$work/mqtt.out")"
+    grep -qF 'ErrUnknownMessage (detail 7f)' "$work/mqtt.out" || fail "$(cat "$work/mqtt.out")"
+    # A wildcard subscription names each message's topic.
+    start_listen wild --count 1 --timeout 20 "mqtt://127.0.0.1:$broker_port/vmsg/+"
+    run 0 send "mqtt://127.0.0.1:$broker_port/vmsg/pump-7" <<<"$telemetry"
+    wait_listen wild 0
+    grep -qx 'block 1 (mqtt vmsg/pump-7), 67 bytes' "$work/wild.out" || fail "$(cat "$work/wild.out")"
+    run 2 send "mqtt://127.0.0.1:$broker_port/vmsg/#" <<<"$telemetry"
+    err_has "is not a topic to publish to"
+    kill "$broker_pid"
+    wait "$broker_pid" 2>/dev/null
+    run 2 send "mqtt://127.0.0.1:$broker_port/vmsg/test" <<<"$telemetry"
+    err_has "vmsg send: mqtt://127.0.0.1:$broker_port/vmsg/test: cannot connect: Connection refused"
 }
 
 [[ $# == 1 ]] && declare -F "case_$1" >/dev/null || fail "usage: e2e.sh CASE"
