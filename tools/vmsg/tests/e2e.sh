@@ -334,7 +334,7 @@ EOF
     same_out <<EOF
 $work/bad.json:3: tags[0].type: expected a type name (null, str, u32, u16, u8, bytes, f32), found "u64"
 $work/bad.json:4: tags[1].id: duplicate tag id 1 (first at line 3)
-$work/bad.json:6: mesages: unknown key 'mesages'; expected one of messages, tags, meta
+$work/bad.json:6: mesages: unknown key 'mesages'; expected one of messages, tags, meta, name, version
 EOF
     same_err <<EOF
 vmsg dict check: $work/bad.json: 3 problems
@@ -362,7 +362,7 @@ EOF
     run 2 dict gen "$dict" -o "$work/x.h" --namespace 'bad name'
     err_has "vmsg dict: --namespace: expected a C++ namespace name"
     run 2 dict frob "$dict"
-    err_has "vmsg dict: expected 'check FILE' or 'gen FILE -o HEADER'"
+    err_has "vmsg dict: expected 'check FILE', 'gen FILE -o HEADER' or 'diff OLD NEW'"
     run 0 dict gen "$dict" -o "$work/demo.h" --namespace app::demo
     grep -q '^namespace app::demo {$' "$work/demo.h" || fail "the namespace is not app::demo"
 }
