@@ -25,7 +25,7 @@ struct Structure {
     std::unique_ptr<CarrowMessage> view;
     py::object dictionary;
 
-    const vmsgtool::Dictionary& tool() const { return dictionary.cast<Dictionary&>().tool(); }
+    const vmsg::Dictionary& tool() const { return dictionary.cast<Dictionary&>().tool(); }
 };
 
 // One object of a Structure; holds the Structure, which owns it.
@@ -38,21 +38,13 @@ struct StructuredObject {
 
 std::unique_ptr<Dictionary> parse(std::string_view text, const std::string& source)
 {
-    vmsgtool::DictionaryCheck check;
     try {
-        check = vmsgtool::checkDictionary(text, source);
-    } catch (const vmsgtool::UsageError& syntax) {
+        return std::make_unique<Dictionary>(vmsg::Dictionary::parse(text, source), source);
+    } catch (const vmsg::DictionaryError& error) {
         // A file that is not JSON is a dictionary with one problem, as for
         // `vmsg dict check`.
-        raiseDictionaryError(source, {syntax.what()});
+        raiseDictionaryError(source, error.lines());
     }
-    if (!check.dictionary) {
-        std::vector<std::string> lines;
-        for (const vmsgtool::DictionaryProblem& problem : check.problems)
-            lines.push_back(vmsgtool::problemText(problem, source));
-        raiseDictionaryError(source, lines);
-    }
-    return std::make_unique<Dictionary>(std::move(check.dictionary), source);
 }
 
 // Dictionary.load(path): the file is read by Python, so that a missing or
@@ -77,7 +69,7 @@ std::unique_ptr<Dictionary> fromJson(py::handle text, py::handle source)
     return parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), utf8(source));
 }
 
-py::object messageDef(const vmsgtool::Dictionary::Message& entry)
+py::object messageDef(const vmsg::Dictionary::Message& entry)
 {
     py::list required;
     for (unsigned char id : entry.required)
@@ -85,12 +77,12 @@ py::object messageDef(const vmsgtool::Dictionary::Message& entry)
     return makeNamedTuple(gMessageDefType, {py::int_(entry.id), textOf(entry.name), py::tuple(required)});
 }
 
-py::object tagDef(const vmsgtool::Dictionary::Tag& entry)
+py::object tagDef(const vmsg::Dictionary::Tag& entry)
 {
     return makeNamedTuple(gTagDefType, {py::int_(entry.id), textOf(entry.name), typeNameOf(entry.type)});
 }
 
-py::object metaDef(const vmsgtool::Dictionary::Meta& entry)
+py::object metaDef(const vmsg::Dictionary::Meta& entry)
 {
     return makeNamedTuple(gMetaDefType,
                           {py::int_(entry.id), textOf(entry.name), typeNameOf(entry.type), textOf(entry.object)});
@@ -152,16 +144,16 @@ std::string plural(std::size_t count, const char* noun)
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-std::string tagLines(const VTag& tag, const vmsgtool::Dictionary& dict, const std::string& indent)
+std::string tagLines(const VTag& tag, const vmsg::Dictionary& dict, const std::string& indent)
 {
     return vmsgtool::renderTag(vmsgtool::describeTag(tag, &dict), indent);
 }
 
 // "object Sensor, opened by tag 32 sensor u8 0 (0x00)" and its tags, as
 // the tool's structured view shows them.
-std::string objectLines(const CarrowObject& object, const vmsgtool::Dictionary& dict, const std::string& indent)
+std::string objectLines(const CarrowObject& object, const vmsg::Dictionary& dict, const std::string& indent)
 {
-    const vmsgtool::Dictionary::Meta* meta = dict.meta(object.mId);
+    const vmsg::Dictionary::Meta* meta = dict.meta(object.mId);
     std::string out = indent + "object " + (meta ? meta->object : std::to_string(object.mId)) + ", opened by ";
     out += object.mMetaTag ? tagLines(*object.mMetaTag, dict, "") : "no meta tag\n";
     for (const VTag* tag : object.mTags)
@@ -172,7 +164,7 @@ std::string objectLines(const CarrowObject& object, const vmsgtool::Dictionary& 
 std::string structureLines(const Structure& structure)
 {
     const CarrowMessage& view = *structure.view;
-    const vmsgtool::Dictionary& dict = structure.tool();
+    const vmsg::Dictionary& dict = structure.tool();
     std::string out = "structured message " + vmsgtool::hexNumber(view.mId, 2) + ": " +
                       plural(view.mTags.size(), "plain tag") + ", " + plural(view.mObjects.size(), "object") + "\n";
     for (const VTag* tag : view.mTags)
@@ -192,7 +184,7 @@ void defineStructure(py::module_& module)
         .def_property_readonly(
             "name",
             [](const StructuredObject& o) -> py::object {
-                const vmsgtool::Dictionary::Meta* meta = o.structure().tool().meta(o.object->mId);
+                const vmsg::Dictionary::Meta* meta = o.structure().tool().meta(o.object->mId);
                 return meta ? py::object(textOf(meta->object)) : py::object(py::none());
             },
             "The object's name from the dictionary's meta entry, or None.")
@@ -274,8 +266,8 @@ void defineDictionaryClass(py::module_& module)
 
 } // namespace
 
-Dictionary::Dictionary(std::unique_ptr<vmsgtool::Dictionary> dict, std::string source)
-    : mDict(std::move(dict)), mSource(std::move(source)), mLookup(mDict->def())
+Dictionary::Dictionary(vmsg::Dictionary dict, std::string source)
+    : mDict(std::move(dict)), mSource(std::move(source)), mLookup(mDict.def())
 {
 }
 

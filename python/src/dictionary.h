@@ -1,5 +1,5 @@
-// vmsg.Dictionary: a dictionary file checked and built by the tool's
-// checker (vmsgtool::checkDictionary), the same rules as `vmsg dict check`;
+// vmsg.Dictionary: a dictionary file checked and built by the library's
+// vmsg::Dictionary, the same rules as `vmsg dict check`;
 // and the calls that read a message by it: missing_tags (vmsg::missingTags)
 // and structure (vmsg::structure), whose result is vmsg.Structure.
 #ifndef VMSG_PYTHON_DICTIONARY_H
@@ -9,7 +9,7 @@
 
 #include <pybind11/pybind11.h>
 
-#include <Dictionary.h>
+#include <VDictionary.h>
 
 #include <vmsg.hpp>
 
@@ -23,12 +23,12 @@ namespace py = pybind11;
 /// The Python object behind vmsg.Dictionary.
 class Dictionary {
 public:
-    Dictionary(std::unique_ptr<vmsgtool::Dictionary> dict, std::string source);
+    Dictionary(vmsg::Dictionary dict, std::string source);
 
-    /// The entries and records the checker built.
-    const vmsgtool::Dictionary& tool() const { return *mDict; }
+    /// The library's dictionary: entries, names and records.
+    const vmsg::Dictionary& tool() const { return mDict; }
     /// The library's records.
-    const CarrowDictDef& def() const { return mDict->def(); }
+    const CarrowDictDef& def() const { return mDict.def(); }
     /// An endpoint on the records, for the library's lookups and checks
     /// (definition, check); it never queues anything.
     const vmsg::Endpoint& lookup() const { return mLookup; }
@@ -36,7 +36,7 @@ public:
     const std::string& source() const { return mSource; }
 
 private:
-    std::unique_ptr<vmsgtool::Dictionary> mDict;
+    vmsg::Dictionary mDict;
     std::string mSource;
     vmsg::Endpoint mLookup;
 };

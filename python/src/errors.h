@@ -12,8 +12,11 @@
 #include <string>
 #include <vector>
 
-namespace vmsgtool {
+namespace vmsg {
 class Dictionary;
+}
+namespace vmsgtool {
+using vmsg::Dictionary;
 }
 
 namespace vmsgpy {

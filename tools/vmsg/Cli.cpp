@@ -2,7 +2,7 @@
 
 #include "Blocks.h"
 #include "Decode.h"
-#include "Dictionary.h"
+#include "DictDiff.h"
 #include "Errors.h"
 #include "Framed.h"
 #include "Generate.h"
@@ -40,6 +40,7 @@ Commands:
   listen URL                  print the blocks received, as decode does
   dict check FILE             check a dictionary file, naming every problem
   dict gen FILE -o HEADER     generate C++ for a dictionary
+  dict diff OLD NEW           list the changes between two dictionaries
 
 Blocks are read and written as hex text, one block per line. Run
 'vmsg COMMAND --help' for the options of a command.
@@ -171,6 +172,7 @@ Exit status: 0 ok, 1 a segment failed to parse or join, 2 usage or file error.
 
 const char kDictHelp[] = R"(Usage: vmsg dict check FILE
        vmsg dict gen FILE -o HEADER [--namespace NAME]
+       vmsg dict diff OLD NEW [--json]
 
 check  Reads the JSON dictionary FILE and checks it against the rules of
        the dictionary format: every problem is printed as FILE:LINE: PATH:
@@ -178,14 +180,17 @@ check  Reads the JSON dictionary FILE and checks it against the rules of
 gen    Checks FILE, then writes a C++ header: the CarrowDictDef with its
        records, constants for every message and tag id, and for every
        message a typed builder and a typed reader over <vmsg.hpp>.
+diff   Checks OLD and NEW, then lists each change from OLD to NEW as
+       breaking or compatible for a peer that still has OLD.
 
 Options:
   -o, --output HEADER   the header to write (gen)
   --namespace NAME      the namespace of the generated code, nested with
                         '::' if wanted (gen; default: the file's name)
+  --json                print the changes as JSON (diff)
 
-Exit status: 0 ok, 1 the dictionary has problems, 2 usage or file error
-(a file that cannot be read or is not valid JSON).
+Exit status: 0 ok, 1 the dictionary has problems (diff: a change breaks),
+2 usage or file error (a file that cannot be read or is not valid JSON).
 )";
 
 struct Options {
@@ -300,18 +305,30 @@ std::vector<Block> decodeInput(const Options& options, std::size_t& faults)
     return std::move(capture.blocks);
 }
 
+// The dictionary of a file; one that cannot be read or does not hold is a
+// usage error, named by its first problem.
+vmsg::Dictionary dictionaryFile(const std::string& path)
+{
+    const std::string text = readInput(path);
+    try {
+        return vmsg::Dictionary::parse(text, path);
+    } catch (const vmsg::DictionaryError& error) {
+        throw UsageError(error.lines().front());
+    }
+}
+
 int decode(const Options& options)
 {
-    std::unique_ptr<Dictionary> dict;
+    std::optional<vmsg::Dictionary> dict;
     if (options.values.count("--dict"))
-        dict = loadDictionary(options.values.at("--dict"));
+        dict.emplace(dictionaryFile(options.values.at("--dict")));
     std::size_t streamFaults = 0;
     const std::vector<Block> blocks = decodeInput(options, streamFaults);
     const bool json = options.flags.count("--json") != 0;
     Json document{{"source", inputName(inputPath(options))}, {"blocks", Json::array()}};
     std::size_t failed = 0;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
-        Json report = decodeBlock(blocks[i], i + 1, dict.get());
+        Json report = decodeBlock(blocks[i], i + 1, dict ? &*dict : nullptr);
         failed += report["ok"].get<bool>() ? 0 : 1;
         if (json)
             document["blocks"].push_back(std::move(report));
@@ -447,13 +464,33 @@ void writeFile(const std::string& path, const std::string& content)
         throw UsageError(path + ": cannot write");
 }
 
+int dictionaryDiff(const Options& options)
+{
+    const std::vector<std::string>& args = options.arguments;
+    if (args.size() != 3)
+        throw UsageError("expected 'diff OLD NEW'");
+    if (options.values.count("--output") || options.values.count("-o") || options.values.count("--namespace"))
+        throw UsageError("-o and --namespace are options of gen");
+    const vmsg::Dictionary older = dictionaryFile(args[1]);
+    const vmsg::Dictionary newer = dictionaryFile(args[2]);
+    const std::vector<vmsg::DictionaryChange> changes = vmsg::compare(older, newer);
+    std::cout << (options.flags.count("--json") ? diffJson(changes, args[1], args[2]) : diffText(changes, args[1], args[2]));
+    const bool breaks = std::any_of(changes.begin(), changes.end(),
+                                    [](const auto& change) { return change.kind == vmsg::ChangeKind::Breaking; });
+    return breaks ? kExitBlockFailed : kExitOk;
+}
+
 int dictionary(const Options& options)
 {
     const std::vector<std::string>& args = options.arguments;
+    if (!args.empty() && args[0] == "diff")
+        return dictionaryDiff(options);
     if (args.empty() || (args[0] != "check" && args[0] != "gen"))
-        throw UsageError("expected 'check FILE' or 'gen FILE -o HEADER'");
+        throw UsageError("expected 'check FILE', 'gen FILE -o HEADER' or 'diff OLD NEW'");
     if (args.size() != 2)
         throw UsageError("expected one dictionary file after '" + args[0] + "'");
+    if (options.flags.count("--json"))
+        throw UsageError("--json is an option of diff");
     const std::string& path = args[1];
     const bool generate = args[0] == "gen";
     auto output = options.values.find("--output");
@@ -464,24 +501,24 @@ int dictionary(const Options& options)
     if (!generate && (output != options.values.end() || options.values.count("--namespace")))
         throw UsageError("-o and --namespace are options of gen");
     const std::string text = readInput(path); // an unreadable file is a usage error
-    DictionaryCheck check;
+    std::optional<vmsg::Dictionary> dict;
     try {
-        check = checkDictionary(text, path);
-    } catch (const UsageError& syntax) {
+        dict.emplace(vmsg::Dictionary::parse(text, path));
+    } catch (const vmsg::DictionaryError& error) {
+        for (const std::string& line : error.lines())
+            std::cout << line << '\n';
         // A file that is not JSON at all is a malformed input file, like an
         // unreadable one (2); problems found in well-formed JSON give 1.
-        std::cout << syntax.what() << '\n';
-        std::cerr << "vmsg dict " << args[0] << ": " << path << ": not valid JSON\n";
-        return kExitUsage;
-    }
-    for (const DictionaryProblem& problem : check.problems)
-        std::cout << problemText(problem, path) << '\n';
-    if (!check.dictionary) {
-        std::cerr << "vmsg dict " << args[0] << ": " << path << ": " << check.problems.size()
-                  << (check.problems.size() == 1 ? " problem\n" : " problems\n");
+        if (error.syntaxError()) {
+            std::cerr << "vmsg dict " << args[0] << ": " << path << ": not valid JSON\n";
+            return kExitUsage;
+        }
+        const std::size_t count = error.problems().size();
+        std::cerr << "vmsg dict " << args[0] << ": " << path << ": " << count
+                  << (count == 1 ? " problem\n" : " problems\n");
         return kExitBlockFailed;
     }
-    const CarrowDictDef& def = check.dictionary->def();
+    const CarrowDictDef& def = dict->def();
     if (!generate) {
         std::cout << path << ": ok: " << unsigned{def.mMsgDefCount} << " messages, " << unsigned{def.mTagDefCount}
                   << " tags, " << unsigned{def.mMetaDefCount} << " meta tags\n";
@@ -490,7 +527,7 @@ int dictionary(const Options& options)
     GenerateOptions generation = defaultOptions(path, output->second);
     if (auto ns = options.values.find("--namespace"); ns != options.values.end())
         generation.nameSpace = checkNamespace(ns->second);
-    writeFile(output->second, generateHeader(*check.dictionary, generation));
+    writeFile(output->second, generateHeader(*dict, generation));
     return kExitOk;
 }
 
@@ -511,7 +548,7 @@ const std::vector<Command>& commands()
         {"join", kJoinHelp, join, {"--raw", "--verbose"}, {}},
         {"send", kSendHelp, send, {"--verbose"}, {"--framing"}},
         {"listen", kListenHelp, listen, {"--json", "--verbose"}, {"--framing", "--dict", "--count", "--timeout"}},
-        {"dict", kDictHelp, dictionary, {"--verbose"}, {"--output", "-o", "--namespace"}},
+        {"dict", kDictHelp, dictionary, {"--verbose", "--json"}, {"--output", "-o", "--namespace"}},
     };
     return list;
 }

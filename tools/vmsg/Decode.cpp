@@ -212,6 +212,13 @@ bool addDictionaryChecks(Json& report, const Block& block, VMsg& msg, const Dict
     report["endpoint"] = endpointJson(block, dict);
     report["required"] = requiredJson(msg, dict);
     report["structured"] = structuredJson(msg, dict);
+    // A closed message lists its tags: the others are reported, not refused.
+    if (const Dictionary::Message* def = dict.message(msg.mId); def && def->closed) {
+        Json unexpected = Json::array();
+        for (unsigned char id : dict.unexpectedTags(block.bytes.data(), block.bytes.size()))
+            unexpected.push_back({{"id", id}, {"text", tagLabel(id, &dict)}});
+        report["unexpected"] = unexpected;
+    }
     const bool required = report["required"].is_null() || report["required"]["all_present"].get<bool>();
     return report["endpoint"]["accepted"].get<bool>() && required && report["structured"]["ok"].get<bool>();
 }

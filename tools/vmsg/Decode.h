@@ -7,13 +7,15 @@
 #define VMSG_TOOL_DECODE_H
 
 #include "Blocks.h"
-#include "Dictionary.h"
 
+#include <VDictionary.h>
 #include <nlohmann/json.hpp>
 
 #include <string>
 
 namespace vmsgtool {
+
+using vmsg::Dictionary;
 
 using Json = nlohmann::ordered_json;
 

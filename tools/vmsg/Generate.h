@@ -4,11 +4,13 @@
 #ifndef VMSG_TOOL_GENERATE_H
 #define VMSG_TOOL_GENERATE_H
 
-#include "Dictionary.h"
+#include <VDictionary.h>
 
 #include <string>
 
 namespace vmsgtool {
+
+using vmsg::Dictionary;
 
 /// How the header is named and wrapped.
 struct GenerateOptions {

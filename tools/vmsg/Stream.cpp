@@ -1,11 +1,11 @@
 #include "Stream.h"
 
 #include "Decode.h"
-#include "Dictionary.h"
 #include "Errors.h"
 #include "Transport.h"
 
 #include <cmath>
+#include <optional>
 #include <iostream>
 
 namespace vmsgtool {
@@ -35,9 +35,14 @@ int listenBlocks(const ListenSettings& settings)
 {
     const Endpoint endpoint = parseUrl(settings.url, true);
     const std::optional<vmsg::Framing> framing = framingFor(endpoint, settings.framing);
-    std::unique_ptr<Dictionary> dict;
-    if (!settings.dictionary.empty())
-        dict = loadDictionary(settings.dictionary);
+    std::optional<vmsg::Dictionary> dict;
+    if (!settings.dictionary.empty()) {
+        try {
+            dict.emplace(vmsg::Dictionary::load(settings.dictionary));
+        } catch (const vmsg::DictionaryError& error) {
+            throw UsageError(error.lines().front());
+        }
+    }
     if (settings.timeout && !(*settings.timeout > 0 && std::isfinite(*settings.timeout)))
         throw UsageError("--timeout: expected a number of seconds above 0");
     std::unique_ptr<Receiver> receiver = openReceiver(endpoint, framing);
@@ -55,7 +60,7 @@ int listenBlocks(const ListenSettings& settings)
         receipt = receiver->next(block, deadline);
         if (receipt != Receipt::Block)
             break;
-        Json report = decodeBlock(block, ++received, dict.get());
+        Json report = decodeBlock(block, ++received, dict ? &*dict : nullptr);
         failed += report["ok"].get<bool>() ? 0 : 1;
         if (settings.json)
             std::cout << report.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';

@@ -151,6 +151,13 @@ std::string dictionaryLines(const Json& report)
         out += std::string("  required tags: ") + (required["all_present"].get<bool>() ? "all present" : "missing") + "\n";
     if (!required.is_null())
         appendErrors(out, required["missing"], "    ");
+    if (report.contains("unexpected")) {
+        const Json& unexpected = report["unexpected"];
+        out += std::string("  unexpected tags: ") + (unexpected.empty() ? "none" : std::to_string(unexpected.size())) +
+               " (the message lists its tags)\n";
+        for (const Json& tag : unexpected)
+            out += "    " + tag["text"].get<std::string>() + " is not a tag of this message\n";
+    }
     const Json& view = report["structured"];
     if (!view["ok"].get<bool>()) {
         out += "  structured view: failed\n";

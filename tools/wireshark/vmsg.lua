@@ -601,6 +601,14 @@ function Checker:type(value, path)
     return code
 end
 
+function Checker:flag(value, path)
+    if value.kind ~= "boolean" then
+        self:problem(path, "expected true or false, found " .. shown(value))
+        return nil
+    end
+    return value.value
+end
+
 -- A function that takes a key with the text and path of its use and
 -- refuses a second use, naming the line of the first.
 function Checker:unique(what)
@@ -630,8 +638,9 @@ local function read_tags(check, root)
     local ids, names = check:unique("tag id"), check:unique("tag name")
     for i, entry in ipairs(check:list(root, "tags")) do
         local path = "tags[" .. (i - 1) .. "]"
-        if check:object(entry, path, { "id", "name", "type" }, { "id", "name", "type" }) then
-            local tag = check:fields(entry, path, { id = Checker.id, name = Checker.name, type = Checker.type })
+        if check:object(entry, path, { "id", "name", "type", "deprecated" }, { "id", "name", "type" }) then
+            local tag = check:fields(entry, path,
+                { id = Checker.id, name = Checker.name, type = Checker.type, deprecated = Checker.flag })
             if tag.id and not ids(tag.id, tostring(tag.id), path .. ".id") then tag.id = nil end
             if tag.name and not names(tag.name, '"' .. tag.name .. '"', path .. ".name") then tag.name = nil end
             if tag.id and tag.name then tags[#tags + 1] = { id = tag.id, name = tag.name, type = tag.type or TYPE_NULL } end
@@ -657,17 +666,42 @@ local function required_id(check, value, path, index)
     return id
 end
 
-local function read_required(check, entry, path, index)
-    local ids, list = {}, entry.members.required
-    if not list then return ids end
+-- A list of tag ids or names under KEY of an entry ("required",
+-- "optional", "members"): the ids of its good items, and their paths.
+local function read_tag_list(check, entry, key, path, index)
+    local ids, paths, list = {}, {}, entry.members[key]
+    if not list then return ids, paths end
     if list.kind ~= "array" or #list.items > 255 then
-        check:problem(path .. ".required", "expected a list of at most 255 tag ids or names, found " .. shown(list))
-        return ids
+        check:problem(path .. "." .. key, "expected a list of at most 255 tag ids or names, found " .. shown(list))
+        return ids, paths
     end
     for i, item in ipairs(list.items) do
-        ids[#ids + 1] = required_id(check, item, path .. ".required[" .. (i - 1) .. "]", index)
+        local item_path = path .. "." .. key .. "[" .. (i - 1) .. "]"
+        local id = required_id(check, item, item_path, index)
+        if id then
+            ids[#ids + 1] = id
+            paths[#paths + 1] = item_path
+        end
     end
-    return ids
+    return ids, paths
+end
+
+-- The optional tags of a message: each once, and none of its required ones.
+local function read_optional(check, entry, path, index, required)
+    local kept, is_required, seen = {}, {}, {}
+    for _, id in ipairs(required) do is_required[id] = true end
+    local ids, paths = read_tag_list(check, entry, "optional", path, index)
+    for i, id in ipairs(ids) do
+        if is_required[id] then
+            check:problem(paths[i], "tag " .. id .. " is required; a tag is required or optional, not both")
+        elseif seen[id] then
+            check:problem(paths[i], "tag " .. id .. " is listed twice")
+        else
+            seen[id] = true
+            kept[#kept + 1] = id
+        end
+    end
+    return kept
 end
 
 local function read_messages(check, root, index)
@@ -675,15 +709,18 @@ local function read_messages(check, root, index)
     local ids, names = check:unique("message id"), check:unique("message name")
     for i, entry in ipairs(check:list(root, "messages")) do
         local path = "messages[" .. (i - 1) .. "]"
-        if check:object(entry, path, { "id", "name", "required" }, { "id", "name" }) then
-            local message = check:fields(entry, path, { id = Checker.id, name = Checker.name })
-            local required = read_required(check, entry, path, index)
+        if check:object(entry, path, { "id", "name", "required", "optional", "deprecated" }, { "id", "name" }) then
+            local message = check:fields(entry, path, { id = Checker.id, name = Checker.name, deprecated = Checker.flag })
+            local required = read_tag_list(check, entry, "required", path, index)
+            message.optional = read_optional(check, entry, path, index, required)
+            message.closed = entry.members.optional ~= nil
             if message.id and not ids(message.id, tostring(message.id), path .. ".id") then message.id = nil end
             if message.name and not names(message.name, '"' .. message.name .. '"', path .. ".name") then
                 message.name = nil
             end
             if message.id and message.name then
-                messages[#messages + 1] = { id = message.id, name = message.name, required = required }
+                messages[#messages + 1] = { id = message.id, name = message.name, required = required,
+                                            optional = message.optional, closed = message.closed }
             end
         end
     end
@@ -705,21 +742,48 @@ end
 local function read_metas(check, root, index)
     local metas = {}
     local ids = check:unique("meta tag id")
+    -- Each member tag belongs to one object: the path of its first listing.
+    local member_of = {}
     for i, entry in ipairs(check:list(root, "meta")) do
         local path = "meta[" .. (i - 1) .. "]"
-        if check:object(entry, path, { "id", "name", "type", "object" }, { "id" }) then
+        if check:object(entry, path, { "id", "name", "type", "object", "members" }, { "id" }) then
             local meta = check:fields(entry, path, { id = Checker.id, object = Checker.name })
+            local listed = read_tag_list(check, entry, "members", path, index)
             -- nil: not a tag; false: no id, or an id given before.
             local tag = meta.id and ids(meta.id, tostring(meta.id), path .. ".id") and index.by_id[meta.id]
             if meta.id and tag == nil then
                 check:problem(path .. ".id", "meta tag " .. meta.id .. ' is not in "tags" (a meta tag is also a tag)')
             elseif tag then
                 check_meta_tag(check, entry, path, meta.id, tag)
-                metas[#metas + 1] = { id = meta.id, object = meta.object or tag.name }
+                local members = {}
+                for _, member in ipairs(listed) do
+                    if member == meta.id then
+                        check:problem(path .. ".members", "tag " .. member .. " opens this object; it is not its own member")
+                    elseif member_of[member] then
+                        check:problem(path .. ".members", "tag " .. member .. " is already a member of " ..
+                            member_of[member] .. " (line " .. check:line(member_of[member]) .. "); a tag belongs to one object")
+                    else
+                        member_of[member] = path
+                        members[#members + 1] = member
+                    end
+                end
+                metas[#metas + 1] = { id = meta.id, object = meta.object or tag.name, members = members }
             end
         end
     end
     return metas
+end
+
+-- The file's own "name" (a non-empty text) and "version" (a whole number).
+local function read_header(check, root)
+    if root.kind ~= "object" then return end
+    local name, version = root.members.name, root.members.version
+    if name and not (name.kind == "string" and name.value ~= "") then
+        check:problem("name", "expected a non-empty text, found " .. shown(name))
+    end
+    if version and not (version.kind == "number" and version.integer and version.value >= 0) then
+        check:problem("version", "expected a whole number from 0, found " .. shown(version))
+    end
 end
 
 -- The lookup tables of a checked dictionary, by id.
@@ -747,7 +811,8 @@ local function check_dictionary(text)
     end
     local check = setmetatable({ lines = reader.lines, problems = {} }, Checker)
     for _, path in ipairs(reader.repeated) do check:problem(path, "key given twice") end
-    check:object(root, "", { "messages", "tags", "meta" }, {})
+    check:object(root, "", { "messages", "tags", "meta", "name", "version" }, {})
+    read_header(check, root)
     local tags = read_tags(check, root)
     local index = { by_id = {}, by_name = {} }
     for _, tag in ipairs(tags) do

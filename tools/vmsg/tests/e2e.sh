@@ -334,7 +334,7 @@ EOF
     same_out <<EOF
 $work/bad.json:3: tags[0].type: expected a type name (null, str, u32, u16, u8, bytes, f32), found "u64"
 $work/bad.json:4: tags[1].id: duplicate tag id 1 (first at line 3)
-$work/bad.json:6: mesages: unknown key 'mesages'; expected one of messages, tags, meta
+$work/bad.json:6: mesages: unknown key 'mesages'; expected one of messages, tags, meta, name, version
 EOF
     same_err <<EOF
 vmsg dict check: $work/bad.json: 3 problems
@@ -362,9 +362,31 @@ EOF
     run 2 dict gen "$dict" -o "$work/x.h" --namespace 'bad name'
     err_has "vmsg dict: --namespace: expected a C++ namespace name"
     run 2 dict frob "$dict"
-    err_has "vmsg dict: expected 'check FILE' or 'gen FILE -o HEADER'"
+    err_has "vmsg dict: expected 'check FILE', 'gen FILE -o HEADER' or 'diff OLD NEW'"
     run 0 dict gen "$dict" -o "$work/demo.h" --namespace app::demo
     grep -q '^namespace app::demo {$' "$work/demo.h" || fail "the namespace is not app::demo"
+}
+
+case_dictionary_diff() {
+    printf '{"messages": [{"id": 16, "name": "telemetry", "required": ["device"], "optional": ["site"]}],\n "tags": [{"id": 1, "name": "device", "type": "u32"}, {"id": 2, "name": "site", "type": "str"}, {"id": 40, "name": "group", "type": "null"}]}\n' >"$work/v1.json"
+    sed 's/"optional": \["site"\]/"optional": ["site", "group"]/' "$work/v1.json" >"$work/v2.json"
+    sed 's/"type": "str"/"type": "u8"/' "$work/v2.json" >"$work/v3.json"
+    run 0 dict diff "$work/v1.json" "$work/v2.json"
+    same_out <<EOF
+compatible optional-tag-added  message 16 "telemetry" may now carry tag 40 "group"
+$work/v1.json -> $work/v2.json: 0 breaking, 1 compatible
+EOF
+    no_err
+    run 1 dict diff --json "$work/v2.json" "$work/v3.json"
+    out_has '"rule": "tag-type-changed"'
+    out_has '"breaking": 1,'
+    run 0 dict diff "$work/v1.json" "$work/v1.json"
+    out_has 'no changes'
+    run 2 dict diff "$work/v1.json"
+    err_has "vmsg dict: expected 'diff OLD NEW'"
+    # A closed message: the tags outside its list are reported, not refused.
+    run 0 decode --dict "$work/v1.json" <<<'10 00 01 02 00 04 00 00 00 07 28 00 00 00'
+    out_has 'tag 40 (group) is not a tag of this message'
 }
 
 case_dictionary_validation() {

@@ -19,6 +19,7 @@ TOOL_ONLY = {
     "duplicate-tag-id", "duplicate-tag-name", "message-duplicate-id", "message-duplicate-name",
     "meta-duplicate-id", "meta-name-differs", "meta-not-a-tag", "meta-type-differs", "repeated-key",
     "required-undefined-id", "required-unknown-name", "syntax-error",
+    "optional-also-required", "optional-unknown-name", "member-of-two-objects",
 }
 
 

@@ -12,7 +12,7 @@ using test::block;
 
 std::unique_ptr<Dictionary> demoDictionary()
 {
-    return loadDictionary(VMSG_TOOL_EXAMPLES_DIR "/dictionary.json");
+    return std::make_unique<Dictionary>(Dictionary::load(VMSG_TOOL_EXAMPLES_DIR "/dictionary.json"));
 }
 
 TEST(Decode, DemoTelemetryBlockGivesTheDemosValuesAndView)

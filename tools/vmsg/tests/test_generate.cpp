@@ -2,7 +2,7 @@
 // headers hold (regenerate them with `vmsg dict gen` after a deliberate
 // change, see README), and names that C++ or the generated classes keep
 // for themselves are escaped.
-#include "Dictionary.h"
+#include <VDictionary.h>
 #include "Generate.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +37,7 @@ TEST(Generate, HeadersEqualTheGoldenOnes)
         GenerateOptions options = defaultOptions(row.dictionary, golden.substr(golden.rfind('/') + 1));
         if (row.nameSpace)
             options.nameSpace = row.nameSpace;
-        EXPECT_EQ(generateHeader(*loadDictionary(row.dictionary), options), fileText(row.golden));
+        EXPECT_EQ(generateHeader(Dictionary::load(row.dictionary), options), fileText(row.golden));
     }
 }
 
@@ -60,7 +60,7 @@ TEST(Generate, NamesAreEscapedWhereCxxOrTheClassesUseThem)
 // must escape (tool.dict.reserved compiles its header): each is escaped.
 TEST(Generate, EveryReservedNameOfTheReservedDictionaryIsEscaped)
 {
-    const auto dict = loadDictionary(VMSG_TOOL_TESTS_DIR "/dictionaries/good/reserved.json");
+    const auto dict = std::make_unique<Dictionary>(Dictionary::load(VMSG_TOOL_TESTS_DIR "/dictionaries/good/reserved.json"));
     std::size_t reserved = 0;
     for (const auto& tag : dict->tags()) {
         if (tag.name == "builder")

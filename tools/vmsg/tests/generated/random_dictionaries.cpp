@@ -3,7 +3,7 @@
 // the records the checker made of them in the form dump.h prints.
 //
 //   vmsg_random_dictionaries OUTDIR COUNT SEED
-#include "Dictionary.h"
+#include <VDictionary.h>
 #include "Generate.h"
 
 #include "dump.h"
@@ -104,12 +104,13 @@ int main(int argc, char** argv)
         const std::string text = randomDictionary(rng);
         const std::string path = dir + "/random_" + std::to_string(i) + ".json";
         std::ofstream(path) << text;
-        const vmsgtool::DictionaryCheck check = vmsgtool::checkDictionary(text, path);
-        if (!check.dictionary) {
-            std::cerr << vmsgtool::problemText(check.problems.front(), path) << "\n";
+        try {
+            const vmsg::Dictionary dict = vmsg::Dictionary::parse(text, path);
+            expected << vmsgdump::dump("random_" + std::to_string(i), dict.def());
+        } catch (const vmsg::DictionaryError& error) {
+            std::cerr << error.lines().front() << "\n";
             return 1;
         }
-        expected << vmsgdump::dump("random_" + std::to_string(i), check.dictionary->def());
     }
     return 0;
 }

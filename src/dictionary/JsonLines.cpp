@@ -1,7 +1,5 @@
 #include "JsonLines.h"
 
-#include "Errors.h"
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -9,7 +7,7 @@
 #include <set>
 #include <vector>
 
-namespace vmsgtool {
+namespace vmsg::detail {
 
 using nlohmann::json;
 
@@ -153,7 +151,7 @@ private:
 
 } // namespace
 
-nlohmann::json parseJsonWithLines(std::string_view text, const std::string& source, JsonLines& lines,
+nlohmann::json parseJsonWithLines(std::string_view text, JsonLines& lines,
                                   std::vector<std::string>* duplicateKeys)
 {
     const LineIndex index(text);
@@ -169,8 +167,7 @@ nlohmann::json parseJsonWithLines(std::string_view text, const std::string& sour
         std::string what = error.what();
         if (const std::size_t colon = what.find(": "); colon != std::string::npos)
             what.erase(0, colon + 2);
-        throw UsageError(source + ":" + std::to_string(index.line(at)) + ":" + std::to_string(index.column(at)) +
-                         ": " + what);
+        throw JsonSyntaxError{static_cast<unsigned>(index.line(at)), static_cast<unsigned>(index.column(at)), what};
     } catch (const json::exception& error) {
         // A number beyond what the parser holds (1e999): as bad as a syntax
         // error, and reported where the lexer stopped.
@@ -178,9 +175,9 @@ nlohmann::json parseJsonWithLines(std::string_view text, const std::string& sour
         std::string what = error.what();
         if (const std::size_t bracket = what.find("] "); bracket != std::string::npos)
             what.erase(0, bracket + 2);
-        throw UsageError(source + ":" + std::to_string(index.line(at)) + ":" + std::to_string(index.column(at)) +
-                         ": syntax error: " + what);
+        throw JsonSyntaxError{static_cast<unsigned>(index.line(at)), static_cast<unsigned>(index.column(at)),
+                              "syntax error: " + what};
     }
 }
 
-} // namespace vmsgtool
+} // namespace vmsg::detail

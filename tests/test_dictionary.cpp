@@ -1,33 +1,31 @@
 // JSON dictionaries: the records they give the library, and the errors
 // that point at the offending line.
-#include "Blocks.h"
-#include "Dictionary.h"
-#include "Errors.h"
-
+#include <VDictionary.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-namespace vmsgtool {
+namespace vmsg {
 namespace {
 
 std::string errorOf(const std::string& text)
 {
     try {
-        parseDictionary(text, "d.json");
-    } catch (const UsageError& error) {
-        return error.what();
+        Dictionary::parse(text, "d.json");
+    } catch (const DictionaryError& error) {
+        return error.lines().front();
     }
     return "accepted";
 }
 
 TEST(Dictionary, RecordsOutliveTheTextAndServeTheEndpoint)
 {
-    std::unique_ptr<Dictionary> dict;
+    std::optional<Dictionary> dict;
     {
         std::string text = R"({
           "messages": [{"id": 16, "name": "telemetry", "required": ["device", 2, "device"]},
@@ -37,7 +35,7 @@ TEST(Dictionary, RecordsOutliveTheTextAndServeTheEndpoint)
                    {"id": 32, "name": "sensor", "type": "u8"}, {"id": 40, "name": "group", "type": "null"}],
           "meta": [{"id": 32, "name": "sensor"}, {"id": 40, "object": "Group", "type": "null"}]
         })";
-        dict = parseDictionary(text, "d.json");
+        dict.emplace(Dictionary::parse(text, "d.json"));
         text.assign(text.size(), 'x');
     }
     const CarrowDictDef& def = dict->def();
@@ -62,9 +60,11 @@ TEST(Dictionary, RecordsOutliveTheTextAndServeTheEndpoint)
 
 TEST(Dictionary, EmptyDictionaryHasNoEntries)
 {
-    const std::unique_ptr<Dictionary> dict = parseDictionary("{}", "d.json");
-    EXPECT_EQ(dict->def().mMsgDefCount + dict->def().mTagDefCount + dict->def().mMetaDefCount, 0);
-    EXPECT_EQ(dict->message(0), nullptr);
+    const Dictionary dict = Dictionary::parse("{}", "d.json");
+    EXPECT_EQ(dict.def().mMsgDefCount + dict.def().mTagDefCount + dict.def().mMetaDefCount, 0);
+    EXPECT_EQ(dict.message(0), nullptr);
+    EXPECT_EQ(dict.name(), "");
+    EXPECT_FALSE(dict.version());
 }
 
 TEST(Dictionary, ContentErrorsNameLinePathAndExpectation)
@@ -73,8 +73,8 @@ TEST(Dictionary, ContentErrorsNameLinePathAndExpectation)
         const char* text;
         const char* error;
     } rows[] = {
-        {"[1]", "d.json:1: expected an object with the keys messages, tags, meta, found [1]"},
-        {"{\n\"tagz\": []}", "d.json:2: tagz: unknown key 'tagz'; expected one of messages, tags, meta"},
+        {"[1]", "d.json:1: expected an object with the keys messages, tags, meta, name, version, found [1]"},
+        {"{\n\"tagz\": []}", "d.json:2: tagz: unknown key 'tagz'; expected one of messages, tags, meta, name, version"},
         {"{\"tags\": {}}", "d.json:1: tags: expected a list of entries, found {}"},
         {"{\"tags\": [\n{\"id\": 1, \"name\": \"a\"}\n]}", "d.json:2: tags[0]: missing key 'type'"},
         {"{\"tags\": [\n{\"id\": 1, \"name\": \"a\",\n \"type\": \"u64\"}]}",
@@ -95,7 +95,7 @@ TEST(Dictionary, ContentErrorsNameLinePathAndExpectation)
         {"{\"messages\": [{\"id\": 1, \"name\": \"m\", \"required\": 1}]}",
          "d.json:1: messages[0].required: expected a list of at most 255 tag ids or names, found 1"},
         {"{\"tags\": [{\"id\": 1, \"name\": \"a\", \"type\": \"u8\"}],\n\"meta\": [\n{\"id\": 1, \"objekt\": \"A\"}]}",
-         "d.json:3: meta[0].objekt: unknown key 'objekt'; expected one of id, name, type, object"},
+         "d.json:3: meta[0].objekt: unknown key 'objekt'; expected one of id, name, type, object, members"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(errorOf(row.text), row.error);
@@ -103,17 +103,22 @@ TEST(Dictionary, ContentErrorsNameLinePathAndExpectation)
 
 TEST(Dictionary, OneCheckNamesEveryProblemInLineOrder)
 {
-    const DictionaryCheck check = checkDictionary(R"({
+    std::vector<std::string> problems;
+    try {
+        Dictionary::parse(R"({
       "meta": [{"id": 9}],
       "tags": [{"id": 1, "name": "a", "type": "u64"},
                {"id": 1, "name": "b", "type": "u8"}],
       "messages": [{"id": 2, "name": "m", "required": ["a", "c"]}]
     })",
-                                                  "d.json");
-    EXPECT_EQ(check.dictionary, nullptr);
-    std::vector<std::string> problems;
-    for (const DictionaryProblem& problem : check.problems)
-        problems.push_back(problemText(problem, "d.json"));
+                          "d.json");
+        ADD_FAILURE() << "accepted";
+    } catch (const DictionaryError& error) {
+        problems = error.lines();
+        EXPECT_FALSE(error.syntaxError());
+        EXPECT_EQ(error.problems().front().line, 2u);
+        EXPECT_EQ(error.problems().front().path, "meta[0].id");
+    }
     // The tag with a bad type still defines "a"; only "c" is unknown.
     EXPECT_EQ(problems, (std::vector<std::string>{
                             "d.json:2: meta[0].id: meta tag 9 is not in \"tags\" (a meta tag is also a tag)",
@@ -137,7 +142,7 @@ std::string fileText(const std::filesystem::path& path)
 // the path of its first problem, and files that hold.
 TEST(Dictionary, SharedCorpusIsRefusedAtTheListedPaths)
 {
-    const std::filesystem::path dir = VMSG_TOOL_TESTS_DIR "/dictionaries";
+    const std::filesystem::path dir = VMSG_DICTIONARY_CORPUS;
     std::istringstream expected(fileText(dir / "bad" / "expected.txt"));
     std::size_t bad = 0;
     for (std::string line; std::getline(expected, line);) {
@@ -150,19 +155,19 @@ TEST(Dictionary, SharedCorpusIsRefusedAtTheListedPaths)
         SCOPED_TRACE(file);
         ++bad;
         try {
-            const DictionaryCheck check = checkDictionary(fileText(dir / "bad" / file), file);
-            ASSERT_FALSE(check.problems.empty());
-            EXPECT_EQ(check.problems.front().path, path);
-            EXPECT_EQ(check.dictionary, nullptr);
-        } catch (const UsageError& syntax) {
-            EXPECT_EQ(path, "-") << syntax.what();
+            Dictionary::parse(fileText(dir / "bad" / file), file);
+            ADD_FAILURE() << "accepted";
+        } catch (const DictionaryError& error) {
+            if (error.syntaxError())
+                EXPECT_EQ(path, "-") << error.what();
+            else
+                EXPECT_EQ(error.problems().front().path, path);
         }
     }
     EXPECT_GE(bad, 20u);
     for (const auto& entry : std::filesystem::directory_iterator(dir / "good")) {
         SCOPED_TRACE(entry.path().string());
-        const DictionaryCheck check = checkDictionary(fileText(entry.path()), "good.json");
-        EXPECT_TRUE(check.problems.empty()) << problemText(check.problems.front(), "good.json");
+        EXPECT_NO_THROW(Dictionary::parse(fileText(entry.path()), "good.json"));
     }
 }
 
@@ -224,12 +229,13 @@ TEST(Dictionary, ListsHoldAtMost255Entries)
 TEST(Dictionary, MissingFileIsNamed)
 {
     try {
-        loadDictionary("/nonexistent/dict.json");
+        Dictionary::load("/nonexistent/dict.json");
         ADD_FAILURE();
-    } catch (const UsageError& error) {
+    } catch (const DictionaryError& error) {
         EXPECT_STREQ(error.what(), "/nonexistent/dict.json: cannot open: No such file or directory");
+        EXPECT_TRUE(error.syntaxError());
     }
 }
 
 } // namespace
-} // namespace vmsgtool
+} // namespace vmsg

@@ -1,61 +1,20 @@
-#include "Dictionary.h"
+// The checker of dictionary files: the rules of the format applied to the
+// parsed JSON, every problem named with its line, and the entries of a
+// file that holds built into a Dictionary.
+#include "Model.h"
 
-#include "Blocks.h"
-#include "Errors.h"
 #include "JsonLines.h"
-#include "TagText.h"
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <map>
 #include <optional>
+#include <set>
 
-namespace vmsgtool {
+namespace vmsg::detail {
 
 using nlohmann::json;
-
-Dictionary::Dictionary(std::vector<Message> messages, std::vector<Tag> tags, std::vector<Meta> metas)
-    : mMessages(std::move(messages)), mTags(std::move(tags)), mMetas(std::move(metas)), mDef{}
-{
-    for (const Message& m : mMessages)
-        mMsgDefs.push_back({m.id, static_cast<unsigned char>(m.required.size()), m.required.data()});
-    for (const Tag& t : mTags)
-        mTagDefs.push_back({t.id, t.type, t.name.c_str()});
-    for (const Meta& m : mMetas)
-        mMetaDefs.push_back({m.id, m.type, m.name.c_str(), m.object.c_str()});
-    mDef.mMsgDefCount = static_cast<unsigned char>(mMsgDefs.size());
-    mDef.mTagDefCount = static_cast<unsigned char>(mTagDefs.size());
-    mDef.mMetaDefCount = static_cast<unsigned char>(mMetaDefs.size());
-    mDef.mMsgDefs = mMsgDefs.data();
-    mDef.mTagDefs = mTagDefs.data();
-    mDef.mMetaDefs = mMetaDefs.data();
-}
-
-namespace {
-
-template <typename Entry>
-const Entry* findEntry(const std::vector<Entry>& entries, unsigned char id)
-{
-    auto it = std::find_if(entries.begin(), entries.end(), [id](const Entry& e) { return e.id == id; });
-    return it == entries.end() ? nullptr : &*it;
-}
-
-} // namespace
-
-const Dictionary::Message* Dictionary::message(unsigned char id) const
-{
-    return findEntry(mMessages, id);
-}
-
-const Dictionary::Tag* Dictionary::tag(unsigned char id) const
-{
-    return findEntry(mTags, id);
-}
-
-const Dictionary::Meta* Dictionary::meta(unsigned char id) const
-{
-    return findEntry(mMetas, id);
-}
 
 namespace {
 
@@ -79,7 +38,7 @@ public:
 
     void problem(const std::string& path, const std::string& message)
     {
-        mProblems.push_back({path, line(path), message});
+        mProblems.push_back({static_cast<unsigned>(line(path)), path, message});
     }
 
     // The line of the value at @p path, or of the nearest value around it.
@@ -147,10 +106,22 @@ public:
 
     std::optional<VTag::VTagType> type(const json& value, const std::string& path)
     {
-        const auto type = value.is_string() ? typeFromName(value.get<std::string>()) : std::nullopt;
-        if (!type)
+        const TypeInfo* type = value.is_string() ? typeInfo(std::string_view(value.get_ref<const std::string&>()))
+                                                 : nullptr;
+        if (!type) {
             problem(path, std::string("expected a type name (") + typeNameList() + "), found " + shown(value));
-        return type;
+            return std::nullopt;
+        }
+        return static_cast<VTag::VTagType>(type->code);
+    }
+
+    std::optional<bool> flag(const json& value, const std::string& path)
+    {
+        if (!value.is_boolean()) {
+            problem(path, "expected true or false, found " + shown(value));
+            return std::nullopt;
+        }
+        return value.get<bool>();
     }
 
     static std::string shown(const json& value)
@@ -162,6 +133,14 @@ public:
     static std::string child(const std::string& path, const std::string& key)
     {
         return path.empty() ? key : path + "." + key;
+    }
+
+    static std::string typeNameList()
+    {
+        std::string names;
+        for (const TypeInfo& type : kTypes)
+            names += (names.empty() ? "" : ", ") + std::string(type.name);
+        return names;
     }
 
 private:
@@ -214,39 +193,45 @@ std::string at(const char* list, std::size_t index)
 
 // What the entries of "tags" define, for the references of the others.
 struct TagIndex {
-    std::map<unsigned char, const Dictionary::Tag*> byId;
+    std::map<unsigned char, const Entries::Tag*> byId;
     std::map<std::string, unsigned char> byName;
 };
 
-std::vector<Dictionary::Tag> readTags(Checker& check, const json& root)
+bool readFlag(Checker& check, const json& entry, const char* key, const std::string& path)
 {
-    std::vector<Dictionary::Tag> tags;
+    return entry.contains(key) && check.flag(entry.at(key), path + "." + key).value_or(false);
+}
+
+std::vector<Entries::Tag> readTags(Checker& check, const json& root)
+{
+    std::vector<Entries::Tag> tags;
     Unique<unsigned char> ids(check, "tag id");
     Unique<std::string> names(check, "tag name");
     const json* list = check.list(root, "tags", 255, "entries");
     for (std::size_t i = 0; list && i < list->size(); ++i) {
         const std::string path = at("tags", i);
         const json& entry = (*list)[i];
-        if (!check.object(entry, path, {"id", "name", "type"}, {"id", "name", "type"}))
+        if (!check.object(entry, path, {"id", "name", "type", "deprecated"}, {"id", "name", "type"}))
             continue;
         std::optional<unsigned char> id = entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
         std::optional<std::string> name = entry.contains("name") ? check.name(entry["name"], path + ".name")
                                                                  : std::nullopt;
         const auto type = entry.contains("type") ? check.type(entry["type"], path + ".type") : std::nullopt;
+        const bool deprecated = readFlag(check, entry, "deprecated", path);
         if (id && !ids.add(*id, std::to_string(*id), path + ".id"))
             id.reset();
         if (name && !names.add(*name, "\"" + *name + "\"", path + ".name"))
             name.reset();
         if (id && name)
-            tags.push_back({*id, type.value_or(VTag::TagNull), *name});
+            tags.push_back({*id, type.value_or(VTag::TagNull), *name, deprecated});
     }
     return tags;
 }
 
-TagIndex indexOf(const std::vector<Dictionary::Tag>& tags)
+TagIndex indexOf(const std::vector<Entries::Tag>& tags)
 {
     TagIndex index;
-    for (const Dictionary::Tag& tag : tags) {
+    for (const Entries::Tag& tag : tags) {
         index.byId[tag.id] = &tag;
         index.byName[tag.name] = tag.id;
     }
@@ -271,64 +256,100 @@ std::optional<unsigned char> requiredId(Checker& check, const json& value, const
     return id;
 }
 
-std::vector<unsigned char> readRequired(Checker& check, const json& message, const std::string& path,
-                                        const TagIndex& tags)
+// A list of tag ids or names under @p key of an entry ("required",
+// "optional", "members"), each a tag of "tags".
+std::vector<unsigned char> readTagList(Checker& check, const json& entry, const char* key, const std::string& path,
+                                       const TagIndex& tags)
 {
     std::vector<unsigned char> ids;
-    if (!message.contains("required"))
+    if (!entry.contains(key))
         return ids;
-    const json& list = message.at("required");
+    const json& list = entry.at(key);
+    const std::string listPath = path + "." + key;
     if (!list.is_array() || list.size() > 255) {
-        check.problem(path + ".required",
-                      "expected a list of at most 255 tag ids or names, found " + Checker::shown(list));
+        check.problem(listPath, "expected a list of at most 255 tag ids or names, found " + Checker::shown(list));
         return ids;
     }
     for (std::size_t i = 0; i < list.size(); ++i) {
-        if (auto id = requiredId(check, list[i], path + ".required[" + std::to_string(i) + "]", tags))
+        if (auto id = requiredId(check, list[i], listPath + "[" + std::to_string(i) + "]", tags))
             ids.push_back(*id);
     }
     return ids;
 }
 
-std::vector<Dictionary::Message> readMessages(Checker& check, const json& root, const TagIndex& tags)
+// The optional tags of a message: each once, and none of its required ones
+// (a tag cannot be both).
+std::vector<unsigned char> readOptional(Checker& check, const json& entry, const std::string& path,
+                                        const TagIndex& tags, const std::vector<unsigned char>& required)
 {
-    std::vector<Dictionary::Message> messages;
+    std::vector<unsigned char> ids;
+    if (!entry.contains("optional"))
+        return ids;
+    const json& list = entry.at("optional");
+    if (!list.is_array() || list.size() > 255) {
+        check.problem(path + ".optional", "expected a list of at most 255 tag ids or names, found " + Checker::shown(list));
+        return ids;
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string itemPath = path + ".optional[" + std::to_string(i) + "]";
+        const std::optional<unsigned char> id = requiredId(check, list[i], itemPath, tags);
+        if (!id)
+            continue;
+        if (std::find(required.begin(), required.end(), *id) != required.end())
+            check.problem(itemPath, "tag " + std::to_string(*id) + " is required; a tag is required or optional, not both");
+        else if (std::find(ids.begin(), ids.end(), *id) != ids.end())
+            check.problem(itemPath, "tag " + std::to_string(*id) + " is listed twice");
+        else
+            ids.push_back(*id);
+    }
+    return ids;
+}
+
+std::vector<Entries::Message> readMessages(Checker& check, const json& root, const TagIndex& tags)
+{
+    std::vector<Entries::Message> messages;
     Unique<unsigned char> ids(check, "message id");
     Unique<std::string> names(check, "message name");
     const json* list = check.list(root, "messages", 255, "entries");
     for (std::size_t i = 0; list && i < list->size(); ++i) {
         const std::string path = at("messages", i);
         const json& entry = (*list)[i];
-        if (!check.object(entry, path, {"id", "name", "required"}, {"id", "name"}))
+        if (!check.object(entry, path, {"id", "name", "required", "optional", "deprecated"}, {"id", "name"}))
             continue;
         std::optional<unsigned char> id = entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
         std::optional<std::string> name = entry.contains("name") ? check.name(entry["name"], path + ".name")
                                                                  : std::nullopt;
-        std::vector<unsigned char> required = readRequired(check, entry, path, tags);
+        std::vector<unsigned char> required = readTagList(check, entry, "required", path, tags);
+        std::vector<unsigned char> optional = readOptional(check, entry, path, tags, required);
+        const bool deprecated = readFlag(check, entry, "deprecated", path);
         if (id && !ids.add(*id, std::to_string(*id), path + ".id"))
             id.reset();
         if (name && !names.add(*name, "\"" + *name + "\"", path + ".name"))
             name.reset();
         if (id && name)
-            messages.push_back({*id, *name, std::move(required)});
+            messages.push_back({*id, *name, std::move(required), std::move(optional), entry.contains("optional"),
+                                deprecated});
     }
     return messages;
 }
 
-std::vector<Dictionary::Meta> readMetas(Checker& check, const json& root, const TagIndex& tags)
+std::vector<Entries::Meta> readMetas(Checker& check, const json& root, const TagIndex& tags)
 {
-    std::vector<Dictionary::Meta> metas;
+    std::vector<Entries::Meta> metas;
     Unique<unsigned char> ids(check, "meta tag id");
+    // Each member tag belongs to one object: the path of its first listing.
+    std::map<unsigned char, std::string> memberOf;
     const json* list = check.list(root, "meta", 255, "entries");
     for (std::size_t i = 0; list && i < list->size(); ++i) {
         const std::string path = at("meta", i);
         const json& entry = (*list)[i];
-        if (!check.object(entry, path, {"id", "name", "type", "object"}, {"id"}))
+        if (!check.object(entry, path, {"id", "name", "type", "object", "members"}, {"id"}))
             continue;
         const std::optional<unsigned char> id =
             entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
         const std::optional<std::string> object =
             entry.contains("object") ? check.name(entry["object"], path + ".object") : std::nullopt;
+        std::vector<unsigned char> listed = readTagList(check, entry, "members", path, tags);
         if (!id || !ids.add(*id, std::to_string(*id), path + ".id"))
             continue;
         auto tag = tags.byId.find(*id);
@@ -336,58 +357,80 @@ std::vector<Dictionary::Meta> readMetas(Checker& check, const json& root, const 
             check.problem(path + ".id", "meta tag " + std::to_string(*id) + " is not in \"tags\" (a meta tag is also a tag)");
             continue;
         }
-        const Dictionary::Tag& def = *tag->second;
+        const Entries::Tag& def = *tag->second;
         // A meta entry may repeat its tag's name and type, but not contradict them.
         if (entry.contains("name") && entry["name"] != def.name)
             check.problem(path + ".name", "expected the name of tag " + std::to_string(*id) + ", \"" + def.name +
                                               "\", found " + Checker::shown(entry["name"]));
-        if (entry.contains("type") && entry["type"] != typeName(def.type))
+        if (entry.contains("type") && entry["type"] != typeInfo(def.type)->name)
             check.problem(path + ".type", "expected the type of tag " + std::to_string(*id) + ", " +
-                                              typeName(def.type) + ", found " + Checker::shown(entry["type"]));
-        metas.push_back({*id, def.type, def.name, object.value_or(def.name)});
+                                              typeInfo(def.type)->name + ", found " + Checker::shown(entry["type"]));
+        std::vector<unsigned char> members;
+        for (unsigned char member : listed) {
+            const std::string memberPath = path + ".members";
+            if (member == *id) {
+                check.problem(memberPath, "tag " + std::to_string(member) + " opens this object; it is not its own member");
+                continue;
+            }
+            auto [first, added] = memberOf.emplace(member, path);
+            if (!added) {
+                check.problem(memberPath, "tag " + std::to_string(member) + " is already a member of " + first->second +
+                                              " (line " + std::to_string(check.line(first->second)) +
+                                              "); a tag belongs to one object");
+                continue;
+            }
+            members.push_back(member);
+        }
+        metas.push_back({*id, def.type, def.name, object.value_or(def.name), std::move(members),
+                         entry.contains("members")});
     }
     return metas;
 }
 
+// The file's own "name" and "version".
+void readHeader(Checker& check, const json& root, Entries& entries)
+{
+    if (!root.is_object())
+        return;
+    if (root.contains("name")) {
+        const json& name = root.at("name");
+        if (name.is_string() && !name.get_ref<const std::string&>().empty())
+            entries.name = name.get<std::string>();
+        else
+            check.problem("name", "expected a non-empty text, found " + Checker::shown(name));
+    }
+    if (root.contains("version")) {
+        const json& version = root.at("version");
+        if (version.is_number_integer() && (version.is_number_unsigned() ? version.get<unsigned long long>() <= LLONG_MAX
+                                                                         : version.get<long long>() >= 0))
+            entries.version = version.get<long long>();
+        else
+            check.problem("version", "expected a whole number from 0, found " + Checker::shown(version));
+    }
+}
+
 } // namespace
 
-DictionaryCheck checkDictionary(std::string_view text, const std::string& source)
+CheckResult checkDictionary(std::string_view text)
 {
     JsonLines lines;
     std::vector<std::string> repeated;
-    const json root = parseJsonWithLines(text, source, lines, &repeated);
+    const json root = parseJsonWithLines(text, lines, &repeated);
     Checker check(lines);
     for (const std::string& path : repeated)
         check.problem(path, "key given twice");
-    check.object(root, "", {"messages", "tags", "meta"}, {});
-    std::vector<Dictionary::Tag> tags = readTags(check, root);
-    const TagIndex index = indexOf(tags);
-    std::vector<Dictionary::Message> messages = readMessages(check, root, index);
-    std::vector<Dictionary::Meta> metas = readMetas(check, root, index);
-    DictionaryCheck result;
+    check.object(root, "", {"messages", "tags", "meta", "name", "version"}, {});
+    Entries entries;
+    readHeader(check, root, entries);
+    entries.tags = readTags(check, root);
+    const TagIndex index = indexOf(entries.tags);
+    entries.messages = readMessages(check, root, index);
+    entries.metas = readMetas(check, root, index);
+    CheckResult result;
     if (check.ok())
-        result.dictionary = std::make_unique<Dictionary>(std::move(messages), std::move(tags), std::move(metas));
+        result.entries = std::move(entries);
     result.problems = check.takeProblems();
     return result;
 }
 
-std::string problemText(const DictionaryProblem& problem, const std::string& source)
-{
-    return source + ":" + std::to_string(problem.line) + ": " + (problem.path.empty() ? "" : problem.path + ": ") +
-           problem.message;
-}
-
-std::unique_ptr<Dictionary> parseDictionary(std::string_view text, const std::string& source)
-{
-    DictionaryCheck result = checkDictionary(text, source);
-    if (!result.problems.empty())
-        throw UsageError(problemText(result.problems.front(), source));
-    return std::move(result.dictionary);
-}
-
-std::unique_ptr<Dictionary> loadDictionary(const std::string& path)
-{
-    return parseDictionary(readInput(path), path);
-}
-
-} // namespace vmsgtool
+} // namespace vmsg::detail
