@@ -138,6 +138,33 @@ public:
     ///         none is complete.
     bool next(const unsigned char*& block, std::size_t& length);
 
+    /// Feeds all of @p data, handing each block it completes to @p onBlock
+    /// in order: the feed() and next() loop that every stream reader needs.
+    /// @param data    the bytes; read during the call only. Null is read
+    ///                as no bytes.
+    /// @param length  the number of bytes at @p data.
+    /// @param onBlock called as onBlock(const unsigned char* block,
+    ///                std::size_t length) for each block; the bytes are
+    ///                valid during the call only.
+    template <class OnBlock>
+    void feedAll(const void* data, std::size_t length, OnBlock&& onBlock)
+    {
+        const unsigned char* at = static_cast<const unsigned char*>(data);
+        if (!at)
+            return;
+        const unsigned char* block;
+        std::size_t size;
+        while (length > 0) {
+            // feed() stops after a frame that completes a block; next()
+            // hands it out, and the rest is fed again.
+            const std::size_t taken = feed(at, length);
+            at += taken;
+            length -= taken;
+            while (next(block, size))
+                onBlock(block, size);
+        }
+    }
+
     /// The bytes thrown away while resynchronising (see the class notes),
     /// since construction or reset().
     /// @return the count.

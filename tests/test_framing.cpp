@@ -206,6 +206,25 @@ TEST_P(FramingSplit, RandomSplitsOfALargeStreamGiveTheSameBlocks)
     }
 }
 
+TEST_P(FramingSplit, FeedAllHandsOutEveryBlockOfEachChunkInOrder)
+{
+    std::mt19937 rng(13);
+    std::vector<Bytes> blocks = someBlocks(rng, 100, 300);
+    const Bytes stream = streamOf(GetParam(), blocks);
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{500}, stream.size()}) {
+        vmsg::FrameReader reader(GetParam());
+        std::vector<Bytes> got;
+        for (std::size_t at = 0; at < stream.size(); at += chunk)
+            reader.feedAll(stream.data() + at, std::min(chunk, stream.size() - at),
+                           [&](const unsigned char* block, std::size_t length) { got.emplace_back(block, block + length); });
+        // Null and empty input give nothing and do not loop.
+        reader.feedAll(nullptr, 10, [&](const unsigned char*, std::size_t) { ADD_FAILURE(); });
+        reader.feedAll(stream.data(), 0, [&](const unsigned char*, std::size_t) { ADD_FAILURE(); });
+        EXPECT_EQ(got, blocks) << "chunks of " << chunk;
+        EXPECT_EQ(reader.buffered(), 0u);
+    }
+}
+
 TEST_P(FramingSplit, FeedStopsAfterACompleteBlockUntilNextHandsItOut)
 {
     const Bytes first = hex("21 00 05 04 00 01 07");

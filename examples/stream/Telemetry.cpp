@@ -21,36 +21,27 @@ std::vector<unsigned char> telemetryBlock(unsigned int device)
 
 void Receiver::take(const unsigned char* data, std::size_t length)
 {
-    // feed() stops after each complete block, so drain the blocks between
-    // calls until every byte has been taken.
-    while (length > 0) {
-        const std::size_t taken = mReader.feed(data, length);
-        data += taken;
-        length -= taken;
-        const unsigned char* block;
-        std::size_t size;
-        while (mReader.next(block, size)) {
-            if (vmsg::Errors errors = mEndpoint.bytesIn(block, size)) {
-                std::printf("refused a block of %zu bytes:", size);
-                for (const VError& error : errors)
-                    std::printf(" %s", vmsg::errorName(error.mCode));
-                std::printf("\n");
-                ++mRefused;
-                continue;
-            }
-            while (std::unique_ptr<VMsg> msg = mEndpoint.receive()) {
-                std::string name = "?";
-                for (const VTag& tag : vmsg::tags(*msg))
-                    if (tag.mId == demo::tags::name)
-                        name = vmsg::text(tag).value_or("?");
-                const CarrowMsgDef* def = mEndpoint.definition(msg->mId);
-                const bool complete = def && vmsg::missingTags(*def, *msg).empty();
-                std::printf("message 0x%02x from %s: %u tags, required tags: %s\n", msg->mId, name.c_str(),
-                            msg->mTagCount, complete ? "all present" : "missing");
-                ++mAccepted;
-            }
+    mReader.feedAll(data, length, [this](const unsigned char* block, std::size_t size) {
+        if (vmsg::Errors errors = mEndpoint.bytesIn(block, size)) {
+            std::printf("refused a block of %zu bytes:", size);
+            for (const VError& error : errors)
+                std::printf(" %s", vmsg::errorName(error.mCode));
+            std::printf("\n");
+            ++mRefused;
+            return;
         }
-    }
+        while (std::unique_ptr<VMsg> msg = mEndpoint.receive()) {
+            std::string name = "?";
+            for (const VTag& tag : vmsg::tags(*msg))
+                if (tag.mId == demo::tags::name)
+                    name = vmsg::text(tag).value_or("?");
+            const CarrowMsgDef* def = mEndpoint.definition(msg->mId);
+            const bool complete = def && vmsg::missingTags(*def, *msg).empty();
+            std::printf("message 0x%02x from %s: %u tags, required tags: %s\n", msg->mId, name.c_str(),
+                        msg->mTagCount, complete ? "all present" : "missing");
+            ++mAccepted;
+        }
+    });
     std::fflush(stdout);
 }
 

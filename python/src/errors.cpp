@@ -20,7 +20,7 @@ struct ErrorClass {
     const char* doc;
 };
 
-constexpr std::array<ErrorClass, 8> kErrorClasses{{
+constexpr std::array<ErrorClass, 9> kErrorClasses{{
     {ErrUnknownMessage, "UnknownMessage", "The message id is not in the dictionary; detail: the id."},
     {ErrMissingTag, "MissingTag", "A required tag is missing; detail: its tag id (errors lists every one)."},
     {ErrBufferTooSmall, "BufferTooSmall",
@@ -40,6 +40,9 @@ constexpr std::array<ErrorClass, 8> kErrorClasses{{
      "65535 tags); detail: copies minus the count."},
     {ErrQueueFull, "QueueFull",
      "The endpoint's queue holds max_queued messages: send or bytes_in took nothing; no detail."},
+    {ErrJoinTooLarge, "JoinTooLarge",
+     "A joiner (vmsg::Joiner, C++) would pass its bound on the joined size; no detail. The module has no "
+     "joiner, so it is not raised from Python."},
 }};
 
 // Created once with the module and kept for the life of the interpreter.

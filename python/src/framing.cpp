@@ -59,17 +59,9 @@ public:
     void feed(py::handle data)
     {
         const Bytes bytes(data, "FrameReader.feed(): data");
-        const unsigned char* at = bytes.data();
-        std::size_t left = bytes.size();
-        while (left > 0) {
-            const std::size_t taken = mReader.feed(at, left);
-            at += taken;
-            left -= taken;
-            const unsigned char* block;
-            std::size_t length;
-            while (mReader.next(block, length))
-                mBlocks.emplace_back(reinterpret_cast<const char*>(block), length);
-        }
+        mReader.feedAll(bytes.data(), bytes.size(), [this](const unsigned char* block, std::size_t length) {
+            mBlocks.emplace_back(reinterpret_cast<const char*>(block), length);
+        });
     }
 
     py::bytes next()

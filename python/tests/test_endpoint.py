@@ -11,7 +11,8 @@ TOUR_BLOCK = bytes.fromhex("10 00 01 02 00 04 00 00 00 2a 02 01 00 07 70 75 6d 7
 ERROR_CLASSES = [(vmsg.UnknownMessage, 1, "ErrUnknownMessage"), (vmsg.MissingTag, 3, "ErrMissingTag"),
                  (vmsg.BufferTooSmall, 5, "ErrBufferTooSmall"), (vmsg.LengthMismatch, 6, "ErrLengthMismatch"),
                  (vmsg.ParseFailed, 7, "ErrParseFailed"), (vmsg.NullArgument, 10, "ErrNullArgument"),
-                 (vmsg.TagCountMismatch, 11, "ErrTagCountMismatch"), (vmsg.QueueFull, 12, "ErrQueueFull")]
+                 (vmsg.TagCountMismatch, 11, "ErrTagCountMismatch"), (vmsg.QueueFull, 12, "ErrQueueFull"),
+                 (vmsg.JoinTooLarge, 13, "ErrJoinTooLarge")]
 
 
 @pytest.fixture

@@ -262,17 +262,9 @@ public:
             }
             return false;
         }
-        const unsigned char* data = buffer;
-        std::size_t left = static_cast<std::size_t>(got);
-        while (left > 0) {
-            const std::size_t taken = mReader.feed(data, left);
-            data += taken;
-            left -= taken;
-            const unsigned char* block;
-            std::size_t length;
-            while (mReader.next(block, length))
-                blocks.push_back({std::vector<unsigned char>(block, block + length), mName});
-        }
+        mReader.feedAll(buffer, static_cast<std::size_t>(got), [&](const unsigned char* block, std::size_t length) {
+            blocks.push_back({std::vector<unsigned char>(block, block + length), mName});
+        });
         if (mReader.dropped() != mDropped) {
             std::cerr << "vmsg listen: " << mName << ": " << mReader.dropped() - mDropped
                       << " bytes dropped: they frame no block\n";
