@@ -1,5 +1,8 @@
 #include "Telemetry.h"
 
+#include <fcntl.h>
+#include <termios.h>
+
 namespace streamdemo {
 
 std::vector<unsigned char> telemetryBlock(unsigned int device)
@@ -17,6 +20,21 @@ std::vector<unsigned char> telemetryBlock(unsigned int device)
         return {};
     block.resize(length);
     return block;
+}
+
+int openLine(const char* path, int flags)
+{
+    const int fd = open(path, flags | O_NOCTTY);
+    if (fd < 0) {
+        std::perror(path);
+        return -1;
+    }
+    termios settings{};
+    if (tcgetattr(fd, &settings) == 0) {
+        cfmakeraw(&settings);
+        tcsetattr(fd, TCSANOW, &settings);
+    }
+    return fd;
 }
 
 void Receiver::take(const unsigned char* data, std::size_t length)

@@ -20,6 +20,13 @@ namespace streamdemo {
 /// The telemetry message of device @p device as one block.
 std::vector<unsigned char> telemetryBlock(unsigned int device);
 
+/// Opens the serial line (or pseudo-terminal) @p path with @p flags
+/// (O_RDONLY or O_WRONLY; O_NOCTTY is added) and puts it in raw mode, so
+/// that it carries the bytes unchanged: no newline mapping, no echo, no
+/// line editing. The descriptor, or -1 (with perror) when it cannot be
+/// opened.
+int openLine(const char* path, int flags);
+
 /// Feeds a framed byte stream to the demo endpoint and prints every
 /// message it accepts ("message 0x10 from pump-1: 9 tags, required tags:
 /// all present") and every block it refuses.

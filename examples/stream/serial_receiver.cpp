@@ -14,7 +14,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,16 +28,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s DEVICE COUNT [TIMEOUT_MS]\n", argv[0]);
         return 2;
     }
-    const int fd = open(argv[1], O_RDONLY | O_NOCTTY);
-    if (fd < 0) {
-        std::perror(argv[1]);
+    const int fd = streamdemo::openLine(argv[1], O_RDONLY);
+    if (fd < 0)
         return 1;
-    }
-    termios settings{};
-    if (tcgetattr(fd, &settings) == 0) {
-        cfmakeraw(&settings);
-        tcsetattr(fd, TCSANOW, &settings);
-    }
     std::printf("reading %s\n", argv[1]);
     std::fflush(stdout);
 

@@ -42,18 +42,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s DEVICE [COUNT]\n", argv[0]);
         return 2;
     }
-    const int fd = open(argv[1], O_WRONLY | O_NOCTTY);
-    if (fd < 0) {
-        std::perror(argv[1]);
+    const int fd = streamdemo::openLine(argv[1], O_WRONLY);
+    if (fd < 0)
         return 1;
-    }
-    // Raw mode: the line carries the bytes unchanged (no newline mapping,
-    // no echo, no line editing).
-    termios settings{};
-    if (tcgetattr(fd, &settings) == 0) {
-        cfmakeraw(&settings);
-        tcsetattr(fd, TCSANOW, &settings);
-    }
     // A leading delimiter ends whatever partial frame the reader holds from
     // before; the reader takes it as a mere separator.
     const unsigned char delimiter = 0;
