@@ -5,7 +5,7 @@
 /// vmsg::structure read. The format is described in docs/dictionary.md.
 ///
 ///     const vmsg::Dictionary dict = vmsg::Dictionary::load("telemetry.json");
-///     vmsg::Endpoint endpoint(&dict.def());
+///     vmsg::Endpoint endpoint(dict.def());
 ///     std::cout << dict.tagName(2);   // "reading"
 #ifndef VMSG_VDICTIONARY_H
 #define VMSG_VDICTIONARY_H
