@@ -121,7 +121,9 @@ public:
     /// @param other the dictionary moved from.
     /// @return this dictionary.
     Dictionary& operator=(Dictionary&& other) noexcept;
+    /// Not copyable: share one dictionary by reference instead.
     Dictionary(const Dictionary&) = delete;
+    /// Not copyable: share one dictionary by reference instead.
     Dictionary& operator=(const Dictionary&) = delete;
     /// Frees the entries and the CarrowDictDef.
     ~Dictionary();
