@@ -119,13 +119,14 @@ py::str typeNameOf(unsigned code)
 
 PyObject* typeNameObject(unsigned code)
 {
+    // cppcheck-suppress CastIntegerToAddressAtReturn ; both are PyObject*, a type cppcheck does not see
     return code < gTypeNames.size() ? gTypeNames[code] : gUnknownType;
 }
 
 PyObject* newValue(const vmsg::TagView& tag)
 {
     switch (tag.type) {
-    case VTag::TagNull: Py_RETURN_NONE;
+    case VTag::TagNull: Py_INCREF(Py_None); return Py_None;
     case VTag::TagUInt8: {
         PyObject* value = gBytes[tag.u8()];
         Py_INCREF(value);
@@ -143,7 +144,9 @@ PyObject* newValue(const vmsg::TagView& tag)
         return PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
     }
     }
-    Py_RETURN_NONE; // a code above 6, which no built or parsed tag has
+    // A code above 6, which no built or parsed tag has.
+    Py_INCREF(Py_None);
+    return Py_None;
 }
 
 PyObject* newTag(const vmsg::TagView& tag)

@@ -86,13 +86,15 @@ private:
             else if (!after)
                 breaking(kind + "-removed", kind + " " + label(before) + " removed");
             else if (after->name != before.name) {
-                if (const Entry* owner = byName(older, after->name))
-                    breaking(kind + "-id-reassigned", kind + " id " + std::to_string(before.id) + " was " +
-                                                          quoted(before.name) + ", is now " + quoted(after->name) +
-                                                          " (which was " + kind + " " + std::to_string(owner->id) + ")");
-                else
+                if (const Entry* owner = byName(older, after->name)) {
+                    std::string text = kind + " id " + std::to_string(before.id) + " was " + quoted(before.name);
+                    text += ", is now " + quoted(after->name);
+                    text += " (which was " + kind + " " + std::to_string(owner->id) + ")";
+                    breaking(kind + "-id-reassigned", text);
+                } else {
                     compatible(kind + "-renamed", kind + " " + std::to_string(before.id) + " renamed from " +
                                                       quoted(before.name) + " to " + quoted(after->name));
+                }
             }
         }
         for (const Entry& after : newer) {
