@@ -333,6 +333,18 @@ TEST(SegmentJoin, IgnoresNullItselfAndEmptyDonor)
     EXPECT_EQ(msg->mCurrentTag, cursor);
 }
 
+// Adds random raw-bytes tags to @p msg until a random stop or the largest
+// payload: mostly small ones, and with @p sometimesFull now and then one
+// as large as the room left.
+void addRandomTags(VMsg& msg, std::mt19937& rng, bool sometimesFull)
+{
+    while (rng() % 12 != 0 && msg.mLength + 4u <= vmsg::kMaxMessagePayload) {
+        const unsigned room = vmsg::kMaxMessagePayload - 4u - msg.mLength;
+        const unsigned cap = sometimesFull && rng() % 5 == 0 ? room : std::min(room, 60u);
+        msg.addTag(bytesTag(static_cast<unsigned char>(rng()), static_cast<unsigned short>(rng() % (cap + 1))));
+    }
+}
+
 // Send side: segment and write each segment. Receive side: parse each block,
 // keep the first and join the rest in arrival order. The joined message,
 // marked last, writes the bytes of the original.
@@ -344,12 +356,7 @@ TEST(SegmentJoin, ReassembledSegmentsWriteTheOriginalBytes)
             SCOPED_TRACE(testing::Message() << "frame " << frame << " round " << round);
             VMsg original(static_cast<unsigned char>(rng()));
             original.mFlags = static_cast<unsigned char>(rng() & 0x7F);
-            while (rng() % 12 != 0 && original.mLength + 4u <= vmsg::kMaxMessagePayload) {
-                const unsigned room = vmsg::kMaxMessagePayload - 4u - original.mLength;
-                const unsigned cap = rng() % 5 ? std::min(room, 60u) : room;
-                original.addTag(bytesTag(static_cast<unsigned char>(rng()),
-                                         static_cast<unsigned short>(rng() % (cap + 1))));
-            }
+            addRandomTags(original, rng, true);
             const Bytes whole = writeExact(original);
             original.segmentMessage(frame);
 
@@ -383,11 +390,7 @@ TEST(Joiner, JoinsAsAddSegmentDoesWhateverTheCursor)
             SCOPED_TRACE(testing::Message() << "frame " << frame << " round " << round);
             VMsg original(static_cast<unsigned char>(rng()));
             original.mFlags = static_cast<unsigned char>(rng() & 0x7F);
-            while (rng() % 12 != 0 && original.mLength + 4u <= vmsg::kMaxMessagePayload) {
-                const unsigned room = vmsg::kMaxMessagePayload - 4u - original.mLength;
-                original.addTag(bytesTag(static_cast<unsigned char>(rng()),
-                                         static_cast<unsigned short>(rng() % (std::min(room, 60u) + 1))));
-            }
+            addRandomTags(original, rng, false);
             const Bytes whole = writeExact(original);
             original.segmentMessage(frame);
 

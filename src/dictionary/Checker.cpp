@@ -202,6 +202,17 @@ bool readFlag(Checker& check, const json& entry, const char* key, const std::str
     return entry.contains(key) && check.flag(entry.at(key), path + "." + key).value_or(false);
 }
 
+// The "id" and "name" of a tag or message entry, when present and valid.
+std::optional<unsigned char> entryId(Checker& check, const json& entry, const std::string& path)
+{
+    return entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
+}
+
+std::optional<std::string> entryName(Checker& check, const json& entry, const std::string& path)
+{
+    return entry.contains("name") ? check.name(entry["name"], path + ".name") : std::nullopt;
+}
+
 std::vector<Entries::Tag> readTags(Checker& check, const json& root)
 {
     std::vector<Entries::Tag> tags;
@@ -213,9 +224,8 @@ std::vector<Entries::Tag> readTags(Checker& check, const json& root)
         const json& entry = (*list)[i];
         if (!check.object(entry, path, {"id", "name", "type", "deprecated"}, {"id", "name", "type"}))
             continue;
-        std::optional<unsigned char> id = entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
-        std::optional<std::string> name = entry.contains("name") ? check.name(entry["name"], path + ".name")
-                                                                 : std::nullopt;
+        std::optional<unsigned char> id = entryId(check, entry, path);
+        std::optional<std::string> name = entryName(check, entry, path);
         const auto type = entry.contains("type") ? check.type(entry["type"], path + ".type") : std::nullopt;
         const bool deprecated = readFlag(check, entry, "deprecated", path);
         if (id && !ids.add(*id, std::to_string(*id), path + ".id"))
@@ -316,9 +326,8 @@ std::vector<Entries::Message> readMessages(Checker& check, const json& root, con
         const json& entry = (*list)[i];
         if (!check.object(entry, path, {"id", "name", "required", "optional", "deprecated"}, {"id", "name"}))
             continue;
-        std::optional<unsigned char> id = entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
-        std::optional<std::string> name = entry.contains("name") ? check.name(entry["name"], path + ".name")
-                                                                 : std::nullopt;
+        std::optional<unsigned char> id = entryId(check, entry, path);
+        std::optional<std::string> name = entryName(check, entry, path);
         std::vector<unsigned char> required = readTagList(check, entry, "required", path, tags);
         std::vector<unsigned char> optional = readOptional(check, entry, path, tags, required);
         const bool deprecated = readFlag(check, entry, "deprecated", path);
@@ -345,8 +354,7 @@ std::vector<Entries::Meta> readMetas(Checker& check, const json& root, const Tag
         const json& entry = (*list)[i];
         if (!check.object(entry, path, {"id", "name", "type", "object", "members"}, {"id"}))
             continue;
-        const std::optional<unsigned char> id =
-            entry.contains("id") ? check.id(entry["id"], path + ".id") : std::nullopt;
+        const std::optional<unsigned char> id = entryId(check, entry, path);
         const std::optional<std::string> object =
             entry.contains("object") ? check.name(entry["object"], path + ".object") : std::nullopt;
         std::vector<unsigned char> listed = readTagList(check, entry, "members", path, tags);
