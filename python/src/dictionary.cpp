@@ -5,9 +5,8 @@
 #include "message.h"
 #include "values.h"
 
-#include <Decode.h>
-#include <Errors.h>
-#include <Text.h>
+#include <VFormat.h>
+#include <format/Text.h>
 
 #include <stdexcept>
 
@@ -146,7 +145,7 @@ std::string plural(std::size_t count, const char* noun)
 
 std::string tagLines(const VTag& tag, const vmsg::Dictionary& dict, const std::string& indent)
 {
-    return vmsgtool::renderTag(vmsgtool::describeTag(tag, &dict), indent);
+    return vmsg::format(tag, &dict, indent);
 }
 
 // "object Sensor, opened by tag 32 sensor u8 0 (0x00)" and its tags, as
@@ -165,7 +164,7 @@ std::string structureLines(const Structure& structure)
 {
     const CarrowMessage& view = *structure.view;
     const vmsg::Dictionary& dict = structure.tool();
-    std::string out = "structured message " + vmsgtool::hexNumber(view.mId, 2) + ": " +
+    std::string out = "structured message " + vmsg::detail::hexNumber(view.mId, 2) + ": " +
                       plural(view.mTags.size(), "plain tag") + ", " + plural(view.mObjects.size(), "object") + "\n";
     for (const VTag* tag : view.mTags)
         out += tagLines(*tag, dict, "  ");

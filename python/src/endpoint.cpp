@@ -5,7 +5,7 @@
 #include "errors.h"
 #include "message.h"
 
-#include <Text.h>
+#include <format/Text.h>
 
 #include <deque>
 #include <limits>
@@ -117,21 +117,21 @@ void defineEndpoint(py::module_& module)
              }),
              py::arg("dictionary"), py::kw_only(), py::arg("accept_damaged") = false,
              py::arg("max_block") = vmsg::kMaxBlock, py::arg("max_queued") = vmsg::kDefaultMaxQueued,
-             vmsgtool::withLimits(
+             vmsg::detail::withLimits(
                  "An endpoint on a vmsg.Dictionary. accept_damaged: queue a block damaged after its header with "
                  "the tags before the damage instead of raising ParseFailed; max_block: the longest block "
                  "bytes_in takes (by default {max-block}, at most 65535); max_queued: the most messages each "
                  "queue holds, beyond which send and bytes_in raise QueueFull (0 for no limit, at most 65535).")
                  .c_str())
         .def("send", &Endpoint::send, py::arg("message"),
-             vmsgtool::withLimits(
+             vmsg::detail::withLimits(
                  "Checks the message's id and queues a copy of it for bytes_out. UnknownMessage for an id the "
                  "dictionary does not define, LengthMismatch for a message of over {max-payload} payload bytes, "
                  "which no block holds (segment it), QueueFull when max_queued messages wait.")
                  .c_str())
         .def("ready", &Endpoint::ready, "Whether a message waits for bytes_out.")
         .def("bytes_out", &Endpoint::bytesOut, py::arg("capacity") = vmsg::kMaxBlock,
-             vmsgtool::withLimits("The oldest queued message written for the wire, in at most capacity bytes; "
+             vmsg::detail::withLimits("The oldest queued message written for the wire, in at most capacity bytes; "
                                   "b'' when none is queued. BufferTooSmall (detail: the bytes needed; the message "
                                   "stays queued) or LengthMismatch (the message cannot be written whole, over "
                                   "{max-payload} payload bytes, and is gone).")

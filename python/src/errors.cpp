@@ -4,8 +4,8 @@
 #include "message.h"
 #include "values.h"
 
-#include <Decode.h>
-#include <Text.h>
+#include <VFormat.h>
+#include <format/Text.h>
 
 #include <array>
 
@@ -69,11 +69,11 @@ PyObject* classOf(unsigned code)
 }
 
 // "ErrBufferTooSmall (detail 22 00): needs a buffer of 34 bytes"
-std::string recordText(const VError& record, const vmsgtool::Dictionary* dict)
+std::string recordText(const VError& record, const vmsg::Dictionary* dict)
 {
     const std::size_t length = record.mData ? record.mLength : 0;
-    const std::string detail = length ? " (detail " + vmsgtool::hexBytes(record.mData, length) + ")" : "";
-    return vmsg::errorName(record.mCode) + detail + ": " + vmsgtool::errorText(record, dict);
+    const std::string detail = length ? " (detail " + vmsg::detail::hexBytes(record.mData, length) + ")" : "";
+    return vmsg::errorName(record.mCode) + detail + ": " + vmsg::errorText(record, dict);
 }
 
 py::object recordObject(const VError& record, const std::string& text)
@@ -120,7 +120,7 @@ void defineErrors(py::module_& module)
         py::object bases = entry.code == ErrParseFailed
                                ? py::object(py::make_tuple(py::handle(gProtocolError), py::handle(PyExc_ValueError)))
                                : py::reinterpret_borrow<py::object>(gProtocolError);
-        gErrorClasses[i] = newException(qualified.c_str(), vmsgtool::withLimits(entry.doc).c_str(), bases.ptr(), attributes);
+        gErrorClasses[i] = newException(qualified.c_str(), vmsg::detail::withLimits(entry.doc).c_str(), bases.ptr(), attributes);
         module.attr(entry.name) = py::handle(gErrorClasses[i]);
     }
     gDictionaryError = newException(
@@ -131,7 +131,7 @@ void defineErrors(py::module_& module)
     module.attr("DictionaryError") = py::handle(gDictionaryError);
 }
 
-void raiseErrors(const std::vector<const VError*>& records, const vmsgtool::Dictionary* dict,
+void raiseErrors(const std::vector<const VError*>& records, const vmsg::Dictionary* dict,
                  const std::string& note)
 {
     py::list list;
@@ -160,7 +160,7 @@ void raiseErrors(const std::vector<const VError*>& records, const vmsgtool::Dict
     raiseInstance(type, instance);
 }
 
-void raiseIfAny(const vmsg::Errors& errors, const vmsgtool::Dictionary* dict, const std::string& note)
+void raiseIfAny(const vmsg::Errors& errors, const vmsg::Dictionary* dict, const std::string& note)
 {
     if (errors.empty())
         return;

@@ -15,9 +15,6 @@
 namespace vmsg {
 class Dictionary;
 }
-namespace vmsgtool {
-using vmsg::Dictionary;
-}
 
 namespace vmsgpy {
 
@@ -32,11 +29,11 @@ void defineErrors(py::module_& module);
 /// @param records at least one record.
 /// @param dict names the tags of ErrMissingTag; may be null.
 /// @param note appended to the message in parentheses when not empty.
-[[noreturn]] void raiseErrors(const std::vector<const VError*>& records, const vmsgtool::Dictionary* dict,
+[[noreturn]] void raiseErrors(const std::vector<const VError*>& records, const vmsg::Dictionary* dict,
                               const std::string& note = "");
 
 /// raiseErrors for a list the library returned; returns when it is empty.
-void raiseIfAny(const vmsg::Errors& errors, const vmsgtool::Dictionary* dict, const std::string& note = "");
+void raiseIfAny(const vmsg::Errors& errors, const vmsg::Dictionary* dict, const std::string& note = "");
 
 /// Raises the exception of @p code for a record without detail, the way
 /// the library reports it (ErrParseFailed for a block that yields no

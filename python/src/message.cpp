@@ -5,11 +5,9 @@
 #include "errors.h"
 #include "values.h"
 
-#include <Blocks.h>
-#include <Decode.h>
-#include <Errors.h>
-#include <Segments.h>
-#include <Text.h>
+#include <VFormat.h>
+#include <format/Segments.h>
+#include <format/Text.h>
 
 #include <algorithm>
 #include <array>
@@ -30,15 +28,12 @@ std::array<PyObject*, kStopCount> gStops{};
 // The int 0, the default flags byte.
 PyObject* gZero = nullptr;
 
-// Tags shown by the repr of a message too large for one block.
-constexpr std::size_t kShownTags = 20;
-
 // A message as large as the parser reads: its length is 16-bit.
 constexpr std::size_t kMaxParsed = 65535;
 
 std::string hex2(unsigned value)
 {
-    return vmsgtool::hexNumber(value, 2);
+    return vmsg::detail::hexNumber(value, 2);
 }
 
 // The payload the tags need, counted wide: the message's own count stops
@@ -93,22 +88,10 @@ std::string describe(Message& message)
 {
     if (std::optional<py::bytes> block = blockOf(message))
         return reportText(*block, nullptr);
-    const VMsg& msg = message.msg();
-    std::string text = "message " + hex2(msg.mId) + ", flags " + hex2(msg.mFlags) + ", " +
-                       std::to_string(msg.mTagCount) + " tags, " + std::to_string(payloadOf(msg)) +
-                       " payload bytes: too large for one block";
-    std::size_t shown = 0, count = 0;
-    for (const VTag& tag : vmsg::tags(msg)) {
-        if (++count > kShownTags)
-            continue;
-        ++shown;
-        // The first line of each: long raw bytes would fill the screen.
-        const std::string lines = vmsgtool::renderTag(vmsgtool::describeTag(tag, nullptr), "  ");
-        const std::size_t end = lines.find('\n');
-        text += "\n" + lines.substr(0, end) + (end + 1 < lines.size() ? " ..." : "");
-    }
-    if (count > shown)
-        text += "\n  ... and " + std::to_string(count - shown) + " more tags";
+    // Too large for one block: the library sums it up.
+    std::string text = vmsg::format(message.msg());
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
     return text;
 }
 
@@ -292,7 +275,7 @@ py::list segmentsOf(Message& message, py::handle frame)
     return out;
 }
 
-vmsgtool::Block toolBlock(const Bytes& bytes, const Where& where, const std::string& name)
+vmsg::detail::Block toolBlock(const Bytes& bytes, const Where& where, const std::string& name)
 {
     if (bytes.size() > kMaxParsed)
         valueError(where, "block of " + std::to_string(bytes.size()) + " bytes; the parser takes at most " +
@@ -313,10 +296,10 @@ py::list segmentBlock(py::handle block, py::handle frame)
 {
     const Bytes bytes(block, "segment(): block");
     const int size = frameArgument(frame, "segment(): frame");
-    const vmsgtool::Block input = toolBlock(bytes, "segment(): block", "block");
+    const vmsg::detail::Block input = toolBlock(bytes, "segment(): block", "block");
     try {
-        return blockList(vmsgtool::segmentBlock(input, size));
-    } catch (const vmsgtool::BlockError& error) {
+        return blockList(vmsg::detail::segmentBlock(input, size));
+    } catch (const vmsg::detail::BlockError& error) {
         valueError("segment()", error.what());
     }
 }
@@ -327,15 +310,15 @@ py::list join(py::handle segments)
     if (PyObject_CheckBuffer(segments.ptr()) || PyUnicode_Check(segments.ptr()) ||
         !PyObject_HasAttrString(segments.ptr(), "__iter__"))
         typeError("join(): segments", "an iterable of blocks (bytes)", segments);
-    std::vector<vmsgtool::Block> blocks;
+    std::vector<vmsg::detail::Block> blocks;
     for (py::handle item : segments) {
         const Where where("join()", "segments", blocks.size());
         const Bytes bytes(item, where);
         blocks.push_back(toolBlock(bytes, where, "segment " + std::to_string(blocks.size() + 1)));
     }
     try {
-        return blockList(vmsgtool::joinBlocks(blocks));
-    } catch (const vmsgtool::BlockError& error) {
+        return blockList(vmsg::detail::joinBlocks(blocks));
+    } catch (const vmsg::detail::BlockError& error) {
         valueError("join()", error.what());
     }
 }
@@ -524,11 +507,11 @@ void defineBuilders(Class& cls)
     cls.def("f32", tagged("Message.f32()", VTag::TagFloat), py::arg("tag_id"), py::arg("value"),
             "Appends an f32 tag (type code 6), the value rounded to single precision; returns the message.");
     cls.def("text", tagged("Message.text()", VTag::TagString), py::arg("tag_id"), py::arg("value"),
-            vmsgtool::withLimits("Appends a str tag: a str (written in UTF-8) or bytes, at most {max-text} bytes "
+            vmsg::detail::withLimits("Appends a str tag: a str (written in UTF-8) or bytes, at most {max-text} bytes "
                                  "and no NUL; returns the message.")
                 .c_str());
     cls.def("bytes", tagged("Message.bytes()", VTag::TagBytes), py::arg("tag_id"), py::arg("value"),
-            vmsgtool::withLimits("Appends a bytes tag of at most {max-bytes} bytes; returns the message.").c_str());
+            vmsg::detail::withLimits("Appends a bytes tag of at most {max-bytes} bytes; returns the message.").c_str());
     cls.def(
         "add",
         [](py::object self, py::handle tagId, py::handle type, py::handle value) {
@@ -641,18 +624,18 @@ void defineMessageClass(py::module_& module)
     // The doc lives as long as the type.
     static const std::string encodeDoc =
         "encode($self, /)\n--\n\n" +
-        vmsgtool::withLimits("The block: bytes exactly as the library writes them (VMsg::getMsg). ValueError for "
+        vmsg::detail::withLimits("The block: bytes exactly as the library writes them (VMsg::getMsg). ValueError for "
                              "a message of more than {max-payload} payload bytes.");
     gEncodeDef.ml_doc = encodeDoc.c_str();
     setDescriptor(cls, "encode", PyDescr_NewMethod(type, &gEncodeDef));
     cls.def("segment", &segmentsOf, py::arg("frame"),
-            vmsgtool::withLimits("The message split for frames of this many bytes (VMsg::segmentMessage): a list of "
+            vmsg::detail::withLimits("The message split for frames of this many bytes (VMsg::segmentMessage): a list of "
                                  "blocks, every one but the last with flag {more} set. The message is not changed.")
                 .c_str());
     cls.def(
         "report",
         [](Message& m, py::handle dictionary) {
-            const vmsgtool::Dictionary* dict =
+            const vmsg::Dictionary* dict =
                 dictionary.is_none() ? nullptr : &dictionaryArgument(dictionary, "Message.report(): dictionary").tool();
             std::optional<py::bytes> block = blockOf(m);
             if (!block)
@@ -893,12 +876,10 @@ py::list tagList(const std::vector<VTag*>& tags)
     return out;
 }
 
-std::string reportText(const py::bytes& block, const vmsgtool::Dictionary* dict)
+std::string reportText(const py::bytes& block, const vmsg::Dictionary* dict)
 {
-    const auto* data = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(block.ptr()));
-    const vmsgtool::Block input{{data, data + PyBytes_GET_SIZE(block.ptr())}, "message"};
-    std::string text = vmsgtool::renderText(vmsgtool::decodeBlock(input, 1, dict));
-    text.erase(0, text.find('\n') + 1);
+    std::string text =
+        vmsg::describe(PyBytes_AS_STRING(block.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(block.ptr())), dict);
     if (!text.empty() && text.back() == '\n')
         text.pop_back();
     return text;

@@ -19,9 +19,6 @@
 namespace vmsg {
 class Dictionary;
 }
-namespace vmsgtool {
-using vmsg::Dictionary;
-}
 
 namespace vmsgpy {
 
@@ -120,7 +117,7 @@ py::list tagList(const std::vector<VTag*>& tags);
 /// The lines of vmsg decode for @p block, without the tool's first line
 /// ("block 1 (...), N bytes") and the last newline.
 /// @param dict the dictionary's checks and names, or null.
-std::string reportText(const py::bytes& block, const vmsgtool::Dictionary* dict);
+std::string reportText(const py::bytes& block, const vmsg::Dictionary* dict);
 
 /// Adds vmsg.Stop, vmsg.Message, decode, segment and join to @p module.
 void defineMessage(py::module_& module);

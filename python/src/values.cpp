@@ -2,7 +2,7 @@
 
 #include "arguments.h"
 
-#include <TagText.h>
+#include <format/Text.h>
 
 #include <vmsg.hpp>
 
@@ -209,11 +209,11 @@ const vmsg::TypeInfo& typeArgument(py::handle type, const Where& where)
         else
             PyErr_Clear(); // lone surrogates: no type's name
         if (!info)
-            valueError(where, "unknown type " + shown(type) + "; expected one of " + vmsgtool::typeNameList());
+            valueError(where, "unknown type " + shown(type) + "; expected one of " + vmsg::detail::typeNameList());
     } else if (PyIndex_Check(type.ptr())) {
         info = vmsg::typeInfo(unsignedArgument(type, 0, vmsg::kTypeCount - 1, where));
     } else {
-        typeError(where, std::string("a type name (") + vmsgtool::typeNameList() + ") or code", type);
+        typeError(where, std::string("a type name (") + vmsg::detail::typeNameList() + ") or code", type);
     }
     return *info;
 }

@@ -1,7 +1,6 @@
 #include "Blocks.h"
 
 #include "Errors.h"
-#include "Text.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,21 +3,14 @@
 #ifndef VMSG_TOOL_BLOCKS_H
 #define VMSG_TOOL_BLOCKS_H
 
+#include "Library.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vmsgtool {
-
-/// Largest block the library's parser takes (its length is 16-bit).
-constexpr std::size_t kMaxBlockSize = 65535;
-
-/// One input block and where it came from.
-struct Block {
-    std::vector<unsigned char> bytes;
-    std::string where; ///< "FILE:LINE" for hex input, "FILE" for raw input.
-};
 
 /// Parses hex text into one block per line. Whitespace and commas separate
 /// bytes, a "0x" prefix is allowed on every group of digits, a group holds

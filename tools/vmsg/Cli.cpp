@@ -1,16 +1,16 @@
 #include "Cli.h"
 
 #include "Blocks.h"
-#include "Decode.h"
 #include "DictDiff.h"
 #include "Errors.h"
 #include "Framed.h"
 #include "Generate.h"
 #include "Logging.h"
-#include "Segments.h"
 #include "Stream.h"
 #include "TagText.h"
-#include "Text.h"
+
+#include <format/Report.h>
+#include <format/Segments.h>
 
 #include <algorithm>
 #include <cctype>

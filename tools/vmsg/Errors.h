@@ -2,6 +2,8 @@
 #ifndef VMSG_TOOL_ERRORS_H
 #define VMSG_TOOL_ERRORS_H
 
+#include "Library.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -21,11 +23,8 @@ public:
     explicit UsageError(const std::string& what) : std::runtime_error(what) {}
 };
 
-/// A block that does not parse whole, or that the library refuses to write.
-class BlockError : public std::runtime_error {
-public:
-    explicit BlockError(const std::string& what) : std::runtime_error(what) {}
-};
+// BlockError, a block that does not parse whole or that the library
+// refuses to write, is the library's (Library.h).
 
 } // namespace vmsgtool
 

@@ -1,8 +1,9 @@
 #include "Stream.h"
 
-#include "Decode.h"
 #include "Errors.h"
 #include "Transport.h"
+
+#include <format/Report.h>
 
 #include <cmath>
 #include <optional>

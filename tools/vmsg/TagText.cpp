@@ -2,7 +2,6 @@
 
 #include "Blocks.h"
 #include "Errors.h"
-#include "Text.h"
 
 #include <VWire.h>
 
@@ -84,30 +83,6 @@ VTag* valueTag(const std::string& argument, VTag::VTagType type, unsigned char i
 }
 
 } // namespace
-
-const char* typeName(unsigned code)
-{
-    const vmsg::TypeInfo* type = vmsg::typeInfo(code);
-    return type ? type->name : nullptr;
-}
-
-std::optional<VTag::VTagType> typeFromName(std::string_view name)
-{
-    if (const vmsg::TypeInfo* type = vmsg::typeInfo(name))
-        return static_cast<VTag::VTagType>(type->code);
-    return std::nullopt;
-}
-
-const char* typeNameList()
-{
-    static const std::string list = [] {
-        std::string names;
-        for (const vmsg::TypeInfo& type : vmsg::kTypes)
-            names += (names.empty() ? "" : ", ") + std::string(type.name);
-        return names;
-    }();
-    return list.c_str();
-}
 
 std::unique_ptr<VTag> parseTagArgument(const std::string& argument)
 {

@@ -1,7 +1,8 @@
-// Tags as text: the type names, the command-line tag arguments that
-// `vmsg encode` reads ("u16:2=258"), and building a block from them.
+// Tags as text: the command-line tag arguments that `vmsg encode` reads ("u16:2=258"), and building a block from them.
 #ifndef VMSG_TOOL_TAGTEXT_H
 #define VMSG_TOOL_TAGTEXT_H
+
+#include "Library.h"
 
 #include <VMsg.h>
 
@@ -12,16 +13,6 @@
 #include <vector>
 
 namespace vmsgtool {
-
-/// The short name of type code @p code: null, str, u32, u16, u8, bytes,
-/// f32; null pointer for codes above 6.
-const char* typeName(unsigned code);
-
-/// The type code named @p name (the names of typeName), or nothing.
-std::optional<VTag::VTagType> typeFromName(std::string_view name);
-
-/// The type names in one line, for messages that list what was expected.
-const char* typeNameList();
 
 /// Builds the tag that one argument describes: TYPE:ID=VALUE, or null:ID.
 /// Ids and unsigned values are decimal or 0x hex; f32 takes any float text

@@ -1,7 +1,8 @@
 // The decode report, in its JSON form and as text.
-#include "Decode.h"
+#include "Library.h"
+#include <format/Report.h>
 #include "TestBytes.h"
-#include "Text.h"
+#include <format/Text.h>
 
 #include <gtest/gtest.h>
 

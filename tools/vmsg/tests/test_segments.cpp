@@ -1,9 +1,10 @@
 // Segmenting and joining blocks with the library's segmentation.
 #include "Errors.h"
-#include "Segments.h"
+#include "Library.h"
+#include <format/Segments.h>
 #include "TagText.h"
 #include "TestBytes.h"
-#include "Walk.h"
+#include <format/Walk.h>
 
 #include <gtest/gtest.h>
 

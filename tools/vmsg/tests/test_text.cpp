@@ -1,7 +1,8 @@
 // Numbers, quoting, exact floats and the hex block reader.
 #include "Blocks.h"
 #include "Errors.h"
-#include "Text.h"
+#include "Library.h"
+#include <format/Text.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,8 @@
 // rules are tested with the library): tags that cover the block, notes on
 // payloads read otherwise than declared, and the stop described in words.
 #include "TestBytes.h"
-#include "Walk.h"
+#include "Library.h"
+#include <format/Walk.h>
 
 #include <VMsg.h>
 

@@ -1,20 +1,20 @@
 // Splitting blocks into frame-sized segment blocks and joining segment
 // blocks back, with the library's own segmentation.
-#ifndef VMSG_TOOL_SEGMENTS_H
-#define VMSG_TOOL_SEGMENTS_H
+#ifndef VMSG_FORMAT_SEGMENTS_H
+#define VMSG_FORMAT_SEGMENTS_H
 
-#include "Blocks.h"
+#include "format/Block.h"
 
 #include <vector>
 
-namespace vmsgtool {
+namespace vmsg::detail {
 
 /// Parses @p block, splits it with VMsg::segmentMessage(@p frame) and
 /// writes each segment with getMsg, in order.
 /// @throws BlockError naming the block when it is shorter than 2 bytes, its
 ///         parse stops before the end (the rest would be lost), or getMsg
 ///         refuses a segment (over 1022 payload bytes).
-std::vector<std::vector<unsigned char>> segmentBlock(const Block& block, int frame);
+VMSG_API std::vector<std::vector<unsigned char>> segmentBlock(const Block& block, int frame);
 
 /// Joins segment blocks into whole messages: each segment is parsed and
 /// added in order onto the first segment of its message; a segment whose
@@ -25,8 +25,8 @@ std::vector<std::vector<unsigned char>> segmentBlock(const Block& block, int fra
 ///         its parse stops early, its id differs from the first segment's,
 ///         the joined message is too large for getMsg, or the input ends
 ///         before a last segment.
-std::vector<std::vector<unsigned char>> joinBlocks(const std::vector<Block>& segments);
+VMSG_API std::vector<std::vector<unsigned char>> joinBlocks(const std::vector<Block>& segments);
 
-} // namespace vmsgtool
+} // namespace vmsg::detail
 
 #endif

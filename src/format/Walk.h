@@ -1,8 +1,8 @@
 // Walking a block tag by tag with the library's reader, keeping what the
 // message parser does not report: each tag's offset and declared length,
 // and where and why the parse stops before the end of the block.
-#ifndef VMSG_TOOL_WALK_H
-#define VMSG_TOOL_WALK_H
+#ifndef VMSG_FORMAT_WALK_H
+#define VMSG_FORMAT_WALK_H
 
 #include <VTag.h>
 #include <VWire.h>
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace vmsgtool {
+namespace vmsg::detail {
 
 /// One tag the parser accepted.
 struct WalkedTag {
@@ -43,19 +43,19 @@ struct BlockWalk {
 /// which stops where the library's parseMsg stops; each tag is built by
 /// VTag::parseTag. @p size must be at least 2. The WalkedTag payload
 /// pointers point into @p data.
-BlockWalk walkBlock(const unsigned char* data, std::size_t size);
+VMSG_API BlockWalk walkBlock(const unsigned char* data, std::size_t size);
 
 /// A short name for the reason, as used in JSON output ("unknown-type-code").
-const char* stopReasonName(vmsg::Stop reason);
+VMSG_API const char* stopReasonName(vmsg::Stop reason);
 
 /// One sentence on the stop: the reason with the header fields behind it.
-std::string describeStop(const WalkStop& stop);
+VMSG_API std::string describeStop(const WalkStop& stop);
 
 /// Remarks on a tag whose payload the library reads differently from its
 /// declared length: ignored, cut or missing bytes. Empty for a tag whose
 /// declared length matches its value.
-std::vector<std::string> tagNotes(const WalkedTag& tag);
+VMSG_API std::vector<std::string> tagNotes(const WalkedTag& tag);
 
-} // namespace vmsgtool
+} // namespace vmsg::detail
 
 #endif

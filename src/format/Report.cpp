@@ -1,10 +1,10 @@
-#include "Decode.h"
+#include "format/Report.h"
 
-#include "TagText.h"
-#include "Text.h"
-#include "Walk.h"
+#include "format/Text.h"
+#include "format/Walk.h"
 
 #include <CarrowMessage.h>
+#include <VFormat.h>
 #include <vmsg.hpp>
 
 #include <algorithm>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-namespace vmsgtool {
+namespace vmsg::detail {
 
 namespace {
 
@@ -225,32 +225,6 @@ bool addDictionaryChecks(Json& report, const Block& block, VMsg& msg, const Dict
 
 } // namespace
 
-std::string errorText(const VError& error, const Dictionary* dict)
-{
-    const unsigned char first = error.mData && error.mLength ? error.mData[0] : 0;
-    switch (error.mCode) {
-    case ErrUnknownMessage: return "message id " + hexNumber(first, 2) + " is not in the dictionary";
-    case ErrMissingTag: return "required " + tagLabel(first, dict) + " is missing";
-    case ErrBufferTooSmall:
-        return "needs a buffer of " + std::to_string(vmsg::errorDetail(error).value_or(0)) + " bytes";
-    case ErrLengthMismatch:
-        if (const std::optional<int> size = vmsg::errorDetail(error))
-            return "a message of " + std::to_string(*size) + " bytes fits no block (at most " +
-                   std::to_string(vmsg::kMaxBlock) + ")";
-        return "the written size differs from the message length";
-    case ErrParseFailed:
-        if (const std::optional<vmsg::ParseStop> stop = vmsg::parseStop(error))
-            return std::string("the block yields no message: ") + vmsg::stopName(stop->stop) + " at offset " +
-                   std::to_string(stop->offset);
-        return "the block yields no message";
-    case ErrQueueFull: return "the endpoint's queue is full";
-    case ErrNullArgument: return "a required argument was null";
-    case ErrTagCountMismatch:
-        return "copies minus tag count is " + std::to_string(vmsg::errorDetail(error).value_or(0));
-    default: return "error code " + std::to_string(error.mCode);
-    }
-}
-
 Json describeTag(const VTag& tag, const Dictionary* dict)
 {
     Json out;
@@ -273,6 +247,13 @@ Json decodeBlock(const Block& block, std::size_t number, const Dictionary* dict)
         report["ok"] = false;
         return report;
     }
+    // The parser takes a 16-bit length: a longer block would be read cut.
+    if (size > kMaxBlockSize) {
+        report["error"] = "a block holds at most " + std::to_string(kMaxBlockSize) + " bytes, found " +
+                          std::to_string(size);
+        report["ok"] = false;
+        return report;
+    }
     std::unique_ptr<VMsg> msg(VMsg::parseMsg(block.bytes.data(), static_cast<unsigned short>(size)));
     const BlockWalk walk = walkBlock(block.bytes.data(), size);
     report["message"] = messageJson(*msg, dict);
@@ -292,4 +273,34 @@ std::string renderJson(const Json& document)
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-} // namespace vmsgtool
+} // namespace vmsg::detail
+
+namespace vmsg {
+
+std::string errorText(const VError& error, const Dictionary* dict)
+{
+    const unsigned char first = error.mData && error.mLength ? error.mData[0] : 0;
+    switch (error.mCode) {
+    case ErrUnknownMessage: return "message id " + detail::hexNumber(first, 2) + " is not in the dictionary";
+    case ErrMissingTag: return "required " + detail::tagLabel(first, dict) + " is missing";
+    case ErrBufferTooSmall:
+        return "needs a buffer of " + std::to_string(vmsg::errorDetail(error).value_or(0)) + " bytes";
+    case ErrLengthMismatch:
+        if (const std::optional<int> size = vmsg::errorDetail(error))
+            return "a message of " + std::to_string(*size) + " bytes fits no block (at most " +
+                   std::to_string(vmsg::kMaxBlock) + ")";
+        return "the written size differs from the message length";
+    case ErrParseFailed:
+        if (const std::optional<vmsg::ParseStop> stop = vmsg::parseStop(error))
+            return std::string("the block yields no message: ") + vmsg::stopName(stop->stop) + " at offset " +
+                   std::to_string(stop->offset);
+        return "the block yields no message";
+    case ErrQueueFull: return "the endpoint's queue is full";
+    case ErrNullArgument: return "a required argument was null";
+    case ErrTagCountMismatch:
+        return "copies minus tag count is " + std::to_string(vmsg::errorDetail(error).value_or(0));
+    default: return "error code " + std::to_string(error.mCode);
+    }
+}
+
+} // namespace vmsg

@@ -1,13 +1,13 @@
 // The text form of a decode report: a header line per block, a table of
 // the tags, then the parse stop and the dictionary's findings.
-#include "Decode.h"
+#include "format/Report.h"
 
-#include "Text.h"
+#include "format/Text.h"
 
 #include <algorithm>
 #include <array>
 
-namespace vmsgtool {
+namespace vmsg::detail {
 
 namespace {
 
@@ -197,11 +197,16 @@ std::string renderTag(const Json& tag, const std::string& indent)
 
 std::string renderText(const Json& report)
 {
-    std::string out = "block " + std::to_string(report["block"].get<std::size_t>()) + " (" +
-                      report["source"].get<std::string>() + "), " +
-                      plural(report["size"].get<std::size_t>(), "byte") + "\n";
+    return "block " + std::to_string(report["block"].get<std::size_t>()) + " (" +
+           report["source"].get<std::string>() + "), " + plural(report["size"].get<std::size_t>(), "byte") + "\n" +
+           renderBody(report);
+}
+
+std::string renderBody(const Json& report)
+{
     if (report.contains("error"))
-        return out + "  error: " + report["error"].get<std::string>() + "\n";
+        return "  error: " + report["error"].get<std::string>() + "\n";
+    std::string out;
     out += messageLine(report["message"]);
     if (!report["tags"].empty())
         out += tagTable(report["tags"]);
@@ -212,4 +217,4 @@ std::string renderText(const Json& report)
     return out;
 }
 
-} // namespace vmsgtool
+} // namespace vmsg::detail

@@ -1,14 +1,13 @@
-#include "Segments.h"
+#include "format/Segments.h"
 
-#include "Errors.h"
-#include "Text.h"
-#include "Walk.h"
+#include "format/Text.h"
+#include "format/Walk.h"
 
 #include <VMsg.h>
 
 #include <memory>
 
-namespace vmsgtool {
+namespace vmsg::detail {
 
 namespace {
 
@@ -81,4 +80,4 @@ std::vector<std::vector<unsigned char>> joinBlocks(const std::vector<Block>& seg
     return out;
 }
 
-} // namespace vmsgtool
+} // namespace vmsg::detail

@@ -1,10 +1,10 @@
-#include "Walk.h"
+#include "format/Walk.h"
 
-#include "TagText.h"
+#include "format/Text.h"
 
 #include <cstring>
 
-namespace vmsgtool {
+namespace vmsg::detail {
 
 namespace {
 
@@ -114,4 +114,4 @@ std::vector<std::string> tagNotes(const WalkedTag& walked)
     return {};
 }
 
-} // namespace vmsgtool
+} // namespace vmsg::detail

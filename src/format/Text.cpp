@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "format/Text.h"
 
 #include <VWire.h>
 
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <utility>
 
-namespace vmsgtool {
+namespace vmsg::detail {
 
 namespace {
 
@@ -133,4 +133,28 @@ std::string withLimits(std::string text)
     return text;
 }
 
-} // namespace vmsgtool
+const char* typeName(unsigned code)
+{
+    const vmsg::TypeInfo* type = vmsg::typeInfo(code);
+    return type ? type->name : nullptr;
+}
+
+std::optional<VTag::VTagType> typeFromName(std::string_view name)
+{
+    if (const vmsg::TypeInfo* type = vmsg::typeInfo(name))
+        return static_cast<VTag::VTagType>(type->code);
+    return std::nullopt;
+}
+
+const char* typeNameList()
+{
+    static const std::string list = [] {
+        std::string names;
+        for (const vmsg::TypeInfo& type : vmsg::kTypes)
+            names += (names.empty() ? "" : ", ") + std::string(type.name);
+        return names;
+    }();
+    return list.c_str();
+}
+
+} // namespace vmsg::detail
