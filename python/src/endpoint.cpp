@@ -132,9 +132,9 @@ void defineEndpoint(py::module_& module)
         .def("ready", &Endpoint::ready, "Whether a message waits for bytes_out.")
         .def("bytes_out", &Endpoint::bytesOut, py::arg("capacity") = vmsg::kMaxBlock,
              vmsg::detail::withLimits("The oldest queued message written for the wire, in at most capacity bytes; "
-                                  "b'' when none is queued. BufferTooSmall (detail: the bytes needed; the message "
-                                  "stays queued) or LengthMismatch (the message cannot be written whole, over "
-                                  "{max-payload} payload bytes, and is gone).")
+                                      "b'' when none is queued. BufferTooSmall (detail: the bytes needed; the message "
+                                      "stays queued) or LengthMismatch (the message cannot be written whole, over "
+                                      "{max-payload} payload bytes, and is gone).")
                  .c_str())
         .def("bytes_in", &Endpoint::bytesIn, py::arg("data"),
              "Parses a received block, checks its id and queues the message for get_message. ParseFailed, with "

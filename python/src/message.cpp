@@ -508,7 +508,7 @@ void defineBuilders(Class& cls)
             "Appends an f32 tag (type code 6), the value rounded to single precision; returns the message.");
     cls.def("text", tagged("Message.text()", VTag::TagString), py::arg("tag_id"), py::arg("value"),
             vmsg::detail::withLimits("Appends a str tag: a str (written in UTF-8) or bytes, at most {max-text} bytes "
-                                 "and no NUL; returns the message.")
+                                     "and no NUL; returns the message.")
                 .c_str());
     cls.def("bytes", tagged("Message.bytes()", VTag::TagBytes), py::arg("tag_id"), py::arg("value"),
             vmsg::detail::withLimits("Appends a bytes tag of at most {max-bytes} bytes; returns the message.").c_str());
@@ -625,12 +625,12 @@ void defineMessageClass(py::module_& module)
     static const std::string encodeDoc =
         "encode($self, /)\n--\n\n" +
         vmsg::detail::withLimits("The block: bytes exactly as the library writes them (VMsg::getMsg). ValueError for "
-                             "a message of more than {max-payload} payload bytes.");
+                                 "a message of more than {max-payload} payload bytes.");
     gEncodeDef.ml_doc = encodeDoc.c_str();
     setDescriptor(cls, "encode", PyDescr_NewMethod(type, &gEncodeDef));
     cls.def("segment", &segmentsOf, py::arg("frame"),
             vmsg::detail::withLimits("The message split for frames of this many bytes (VMsg::segmentMessage): a list of "
-                                 "blocks, every one but the last with flag {more} set. The message is not changed.")
+                                     "blocks, every one but the last with flag {more} set. The message is not changed.")
                 .c_str());
     cls.def(
         "report",

@@ -1,6 +1,7 @@
 // The text of messages, blocks and tags for people, over the decode report.
 #include <VFormat.h>
 
+#include "format/Decode.h"
 #include "format/Report.h"
 #include "format/Text.h"
 #include "tags/TagWire.h"
@@ -45,6 +46,16 @@ std::string tooLargeText(const VMsg& msg, std::size_t payload)
 }
 
 } // namespace
+
+namespace detail {
+
+BlockReport reportBlock(const Block& block, std::size_t number, const Dictionary* dict)
+{
+    const Json report = decodeBlock(block, number, dict);
+    return {report["ok"].get<bool>(), renderText(report), report.dump(-1, ' ', false, Json::error_handler_t::replace)};
+}
+
+} // namespace detail
 
 std::string describe(const void* block, std::size_t length, const Dictionary* dict)
 {

@@ -9,8 +9,9 @@
 #include "Stream.h"
 #include "TagText.h"
 
-#include <format/Report.h>
+#include <format/Decode.h>
 #include <format/Segments.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -325,19 +326,21 @@ int decode(const Options& options)
     std::size_t streamFaults = 0;
     const std::vector<Block> blocks = decodeInput(options, streamFaults);
     const bool json = options.flags.count("--json") != 0;
+    // The library gives each report as JSON text; the document gathers them.
+    using Json = nlohmann::ordered_json;
     Json document{{"source", inputName(inputPath(options))}, {"blocks", Json::array()}};
     std::size_t failed = 0;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
-        Json report = decodeBlock(blocks[i], i + 1, dict ? &*dict : nullptr);
-        failed += report["ok"].get<bool>() ? 0 : 1;
+        const BlockReport report = reportBlock(blocks[i], i + 1, dict ? &*dict : nullptr);
+        failed += report.ok ? 0 : 1;
         if (json)
-            document["blocks"].push_back(std::move(report));
+            document["blocks"].push_back(Json::parse(report.json));
         else
-            std::cout << (i ? "\n" : "") << renderText(report);
+            std::cout << (i ? "\n" : "") << report.text;
     }
     if (json) {
         document["failed"] = failed;
-        std::cout << renderJson(document);
+        std::cout << document.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
     }
     if (failed)
         std::cerr << "vmsg decode: " << failed << " of " << blocks.size() << " blocks failed\n";

@@ -3,7 +3,7 @@
 #include "Errors.h"
 #include "Transport.h"
 
-#include <format/Report.h>
+#include <format/Decode.h>
 
 #include <cmath>
 #include <optional>
@@ -61,12 +61,12 @@ int listenBlocks(const ListenSettings& settings)
         receipt = receiver->next(block, deadline);
         if (receipt != Receipt::Block)
             break;
-        Json report = decodeBlock(block, ++received, dict ? &*dict : nullptr);
-        failed += report["ok"].get<bool>() ? 0 : 1;
+        const BlockReport report = reportBlock(block, ++received, dict ? &*dict : nullptr);
+        failed += report.ok ? 0 : 1;
         if (settings.json)
-            std::cout << report.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+            std::cout << report.json << '\n';
         else
-            std::cout << (received > 1 ? "\n" : "") << renderText(report);
+            std::cout << (received > 1 ? "\n" : "") << report.text;
         std::cout.flush();
     }
     bool shortCount = false;

@@ -1,15 +1,28 @@
 // The decode report, in its JSON form and as text.
 #include "Library.h"
-#include <format/Report.h>
+#include <format/Decode.h>
 #include "TestBytes.h"
 #include <format/Text.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace vmsgtool {
 namespace {
 
 using test::block;
+using Json = nlohmann::ordered_json;
+
+// The report's JSON form as a value, and its text.
+Json decodeBlock(const Block& input, std::size_t number, const Dictionary* dict)
+{
+    return Json::parse(reportBlock(input, number, dict).json);
+}
+
+std::string textOf(const Block& input, std::size_t number, const Dictionary* dict)
+{
+    return reportBlock(input, number, dict).text;
+}
 
 std::unique_ptr<Dictionary> demoDictionary()
 {
@@ -65,7 +78,7 @@ TEST(Decode, EarlyStopFailsTheBlockAndIsShownInBothForms)
     EXPECT_EQ(report["stop"]["type_code"], 9);
     EXPECT_EQ(report["stop"]["unread"], 6);
     EXPECT_EQ(report["stop"]["unread_bytes"], "06090002aabb");
-    EXPECT_NE(renderText(report).find("  parse stopped at byte 7: tag 6 has unknown type code 9 (expected 0 to 6); "
+    EXPECT_NE(textOf(block("21 00 05 04 00 01 07 06 09 00 02 aa bb"), 3, nullptr).find("  parse stopped at byte 7: tag 6 has unknown type code 9 (expected 0 to 6); "
                                       "6 bytes left unread\n"
                                       "    unread: 06 09 00 02 aa bb\n"),
               std::string::npos);
@@ -75,8 +88,8 @@ TEST(Decode, BlockShorterThanAHeaderIsAnError)
 {
     const Json report = decodeBlock(block("21"), 1, nullptr);
     EXPECT_FALSE(report["ok"].get<bool>());
-    EXPECT_EQ(renderText(report), "block 1 (test:1), 1 byte\n"
-                                  "  error: a block needs at least 2 bytes (message id and flags), found 1\n");
+    EXPECT_EQ(textOf(block("21"), 1, nullptr), "block 1 (test:1), 1 byte\n"
+                                                  "  error: a block needs at least 2 bytes (message id and flags), found 1\n");
 }
 
 TEST(Decode, EndpointAndRequiredTagFailuresFailTheBlock)
@@ -94,7 +107,7 @@ TEST(Decode, EndpointAndRequiredTagFailuresFailTheBlock)
     EXPECT_TRUE(missing["endpoint"]["accepted"].get<bool>());
     ASSERT_EQ(missing["required"]["missing"].size(), 1u);
     EXPECT_EQ(missing["required"]["missing"][0]["text"], "required tag 1 (device) is missing");
-    EXPECT_NE(renderText(missing).find("  required tags: missing\n"
+    EXPECT_NE(textOf(block("11 00 30 04 00 01 03"), 1, dict.get()).find("  required tags: missing\n"
                                        "    ErrMissingTag (detail 01): required tag 1 (device) is missing\n"),
               std::string::npos);
 }
@@ -111,7 +124,7 @@ TEST(Decode, TextShowsEscapesNotesAndWrappedBytes)
     std::string hex = "21 80 01 01 00 05 61 0a 22 00 ff 02 05 00 14";
     for (int i = 0; i < 20; ++i)
         hex += " " + hexNumber(static_cast<unsigned long>(i), 2).substr(2);
-    const std::string text = renderText(decodeBlock(block(hex), 1, nullptr));
+    const std::string text = textOf(block(hex), 1, nullptr);
     EXPECT_EQ(text, "block 1 (test:1), 35 bytes\n"
                     "message 0x21, flags 0x80 (more-segments), 2 tags, 32 payload bytes\n"
                     "  offset  tag  type   length  value\n"
@@ -125,7 +138,7 @@ TEST(Decode, TextShowsEscapesNotesAndWrappedBytes)
 TEST(Decode, JsonOutputSurvivesTextThatIsNotUtf8)
 {
     const Json report = decodeBlock(block("21 00 01 01 00 03 ff fe 00"), 1, nullptr);
-    EXPECT_NE(renderJson(report).find("\"value\": \"\xEF\xBF\xBD\xEF\xBF\xBD\""), std::string::npos);
+    EXPECT_NE(report.dump(2).find("\"value\": \"\xEF\xBF\xBD\xEF\xBF\xBD\""), std::string::npos);
 }
 
 } // namespace
