@@ -74,5 +74,32 @@ TEST(Generate, EveryReservedNameOfTheReservedDictionaryIsEscaped)
         EXPECT_NE(identifier(word), word) << word;
 }
 
+// Names the generator makes up for objects stay clear of the names the
+// dictionary already gives: a class is not named like one of its own
+// accessors, a reader's list of objects not like one of its tags.
+TEST(Generate, ObjectNamesDoNotClash)
+{
+    const Dictionary dict = Dictionary::parse(R"({
+      "messages": [ { "id": 1, "name": "m" } ],
+      "tags": [
+        { "id": 1, "name": "sensor", "type": "u8" },
+        { "id": 2, "name": "sensors", "type": "u8" },
+        { "id": 3, "name": "value", "type": "f32" },
+        { "id": 4, "name": "box", "type": "u8" }
+      ],
+      "meta": [
+        { "id": 1, "object": "Sensor", "members": ["sensors"] },
+        { "id": 4, "object": "value", "members": ["value"] }
+      ]
+    })");
+    const std::string header = generateHeader(dict, defaultOptions("clash.json", ""));
+    EXPECT_NE(header.find("class value_ {"), std::string::npos);
+    EXPECT_NE(header.find("std::optional<float> value() const"), std::string::npos);
+    EXPECT_NE(header.find("std::optional<std::uint8_t> sensors() const"), std::string::npos);
+    EXPECT_NE(header.find("const std::vector<::clash::objects::Sensor>& sensors_() const"), std::string::npos);
+    EXPECT_NE(header.find("const std::vector<::clash::objects::value_>& values() const"), std::string::npos);
+    EXPECT_NE(header.find("case 3: return \"value\";"), std::string::npos) << "tagName";
+}
+
 } // namespace
 } // namespace vmsgtool
