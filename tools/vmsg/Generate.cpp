@@ -32,8 +32,21 @@ const std::set<std::string>& keywords()
         // Names the generated code itself uses in the scopes where tag and
         // message names go.
         "build", "isMessage", "stop", "missingTags", "count", "take", "Builder", "Reader",
-        "builder_", "tags_", "counts_", "id_", "stop_", "objects_"};
+        "builder_", "tags_", "counts_", "id_", "stop_", "objects_",
+        // Types the generated classes name unqualified: a member function
+        // of that name would hide them.
+        "VTag", "VMsg"};
     return words;
+}
+
+// The name of a message's namespace or an object's class: as identifier(),
+// and not a namespace the generated code names unqualified inside them.
+std::string scopeIdentifier(const std::string& name)
+{
+    std::string out = identifier(name);
+    while (out == "std" || out == "vmsg")
+        out += "_";
+    return out;
 }
 
 struct TypeCode {
@@ -216,7 +229,7 @@ private:
                 object.members.push_back(mDict.tag(id));
                 accessors.insert(identifier(mDict.tag(id)->name));
             }
-            object.name = identifier(meta.object);
+            object.name = scopeIdentifier(meta.object);
             while (classNames.count(object.name) || accessors.count(object.name))
                 object.name += "_";
             classNames.insert(object.name);
@@ -372,7 +385,7 @@ private:
 
     std::string messageScope(const Dictionary::Message& m) const
     {
-        return mQualified + "::messages::" + identifier(m.name);
+        return mQualified + "::messages::" + scopeIdentifier(m.name);
     }
 
     std::string tagId(const Dictionary::Tag& tag) const
@@ -590,7 +603,7 @@ private:
 
     void message(const Dictionary::Message& m)
     {
-        const std::string name = identifier(m.name);
+        const std::string name = scopeIdentifier(m.name);
         mOut << "/// Message " << m.name << " (id " << unsigned{m.id} << ")";
         if (!m.required.empty()) {
             mOut << "; requires";

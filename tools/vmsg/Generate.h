@@ -27,7 +27,9 @@ std::string generateHeader(const Dictionary& dict, const GenerateOptions& option
 /// The identifier a dictionary name becomes in C++: the name itself, with
 /// '_' appended to C++ keywords and to the names the generated classes use
 /// themselves (build, isMessage, stop, missingTags, count, take, Builder, Reader,
-/// and the private members builder_, tags_, counts_, id_, stop_, objects_).
+/// the private members builder_, tags_, counts_, id_, stop_, objects_, and
+/// the types VTag and VMsg). A message's namespace and an object's class
+/// are not named std or vmsg either.
 std::string identifier(const std::string& name);
 
 /// A namespace and include guard from a file name: "telemetry-v2.json"

@@ -22,7 +22,8 @@ namespace {
 const char* const kTypes[] = {"null", "str", "u32", "u16", "u8", "bytes", "f32"};
 // Names the generator must escape, among ordinary ones.
 const char* const kAwkward[] = {"class", "id", "build", "count", "Reader", "Builder", "stop", "new", "take", "name",
-                                "isMessage", "missingTags", "tags_", "id_", "objects_", "_x"};
+                                "isMessage", "missingTags", "tags_", "id_", "objects_", "std", "vmsg", "VTag",
+                                "VMsg", "_x"};
 
 std::string randomDictionary(std::mt19937& rng)
 {
