@@ -6,6 +6,7 @@
 #include "Framed.h"
 #include "Generate.h"
 #include "Logging.h"
+#include "LuaExport.h"
 #include "Stream.h"
 #include "TagText.h"
 
@@ -41,6 +42,7 @@ Commands:
   listen URL                  print the blocks received, as decode does
   dict check FILE             check a dictionary file, naming every problem
   dict gen FILE -o HEADER     generate C++ for a dictionary
+  dict gen --lua FILE [-o F]  export a checked dictionary for the dissector
   dict diff OLD NEW           list the changes between two dictionaries
 
 Blocks are read and written as hex text, one block per line. Run
@@ -173,6 +175,7 @@ Exit status: 0 ok, 1 a segment failed to parse or join, 2 usage or file error.
 
 const char kDictHelp[] = R"(Usage: vmsg dict check FILE
        vmsg dict gen FILE -o HEADER [--namespace NAME]
+       vmsg dict gen --lua FILE [-o FILE]
        vmsg dict diff OLD NEW [--json]
 
 check  Reads the JSON dictionary FILE and checks it against the rules of
@@ -181,11 +184,15 @@ check  Reads the JSON dictionary FILE and checks it against the rules of
 gen    Checks FILE, then writes a C++ header: the CarrowDictDef with its
        records, constants for every message and tag id, and for every
        message a typed builder and a typed reader over <vmsg.hpp>.
+       With --lua, writes the checked dictionary instead as a Lua chunk
+       returning a table, the file the Wireshark dissector loads (to
+       standard output without -o).
 diff   Checks OLD and NEW, then lists each change from OLD to NEW as
        breaking or compatible for a peer that still has OLD.
 
 Options:
-  -o, --output HEADER   the header to write (gen)
+  -o, --output HEADER   the header to write (gen), or the Lua file (gen --lua)
+  --lua                 export for Lua instead of generating C++ (gen)
   --namespace NAME      the namespace of the generated code, nested with
                         '::' if wanted (gen; default: the file's name)
   --json                print the changes as JSON (diff)
@@ -496,10 +503,15 @@ int dictionary(const Options& options)
         throw UsageError("--json is an option of diff");
     const std::string& path = args[1];
     const bool generate = args[0] == "gen";
+    const bool lua = options.flags.count("--lua") != 0;
+    if (lua && !generate)
+        throw UsageError("--lua is an option of gen");
+    if (lua && options.values.count("--namespace"))
+        throw UsageError("--namespace is an option of gen for C++, not of gen --lua");
     auto output = options.values.find("--output");
     if (output == options.values.end())
         output = options.values.find("-o");
-    if (generate && output == options.values.end())
+    if (generate && !lua && output == options.values.end())
         throw UsageError("gen needs -o HEADER");
     if (!generate && (output != options.values.end() || options.values.count("--namespace")))
         throw UsageError("-o and --namespace are options of gen");
@@ -527,6 +539,14 @@ int dictionary(const Options& options)
                   << " tags, " << unsigned{def.mMetaDefCount} << " meta tags\n";
         return kExitOk;
     }
+    if (lua) {
+        const std::string chunk = luaDictionary(*dict, path);
+        if (output == options.values.end())
+            std::cout << chunk;
+        else
+            writeFile(output->second, chunk);
+        return kExitOk;
+    }
     GenerateOptions generation = defaultOptions(path, output->second);
     if (auto ns = options.values.find("--namespace"); ns != options.values.end())
         generation.nameSpace = checkNamespace(ns->second);
@@ -551,7 +571,7 @@ const std::vector<Command>& commands()
         {"join", kJoinHelp, join, {"--raw", "--verbose"}, {}},
         {"send", kSendHelp, send, {"--verbose"}, {"--framing"}},
         {"listen", kListenHelp, listen, {"--json", "--verbose"}, {"--framing", "--dict", "--count", "--timeout"}},
-        {"dict", kDictHelp, dictionary, {"--verbose", "--json"}, {"--output", "-o", "--namespace"}},
+        {"dict", kDictHelp, dictionary, {"--verbose", "--json", "--lua"}, {"--output", "-o", "--namespace"}},
     };
     return list;
 }

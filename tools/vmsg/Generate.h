@@ -1,6 +1,8 @@
 // Generating C++ from a checked dictionary: the CarrowDictDef with all its
-// records, named constants for every message and tag id, and for every
-// message a typed builder and a typed reader over the modern layer.
+// records, named constants for every message and tag id, constexpr names of
+// the ids, a typed view of each object whose members the dictionary lists,
+// and for every message a typed builder and a typed reader over the modern
+// layer.
 #ifndef VMSG_TOOL_GENERATE_H
 #define VMSG_TOOL_GENERATE_H
 
@@ -25,7 +27,9 @@ std::string generateHeader(const Dictionary& dict, const GenerateOptions& option
 /// The identifier a dictionary name becomes in C++: the name itself, with
 /// '_' appended to C++ keywords and to the names the generated classes use
 /// themselves (build, isMessage, stop, missingTags, count, take, Builder, Reader,
-/// and the private members builder_, tags_, counts_, id_, stop_).
+/// the private members builder_, tags_, counts_, id_, stop_, objects_, and
+/// the types VTag and VMsg). A message's namespace and an object's class
+/// are not named std or vmsg either.
 std::string identifier(const std::string& name);
 
 /// A namespace and include guard from a file name: "telemetry-v2.json"

@@ -8,16 +8,18 @@
 -- what a receiving application gets. Payload bytes the library reads past
 -- or cuts off are shown separately, with a note.
 --
--- With a dictionary it names messages and tags, marks unknown message ids
--- and missing required tags, and groups the tags into the objects their
--- meta tags open, as the library's structured view does. The segments of
+-- With a dictionary it names messages and tags, marks unknown message ids,
+-- missing required tags and tags a closed message does not list, notes
+-- deprecated entries and tags outside the members of their object, and
+-- groups the tags into the objects their meta tags open, as the library's
+-- structured view does. The segments of
 -- a message are joined, per direction of a conversation, and the joined
 -- message is shown on its last segment.
 --
 -- Load it with `tshark -X lua_script:vmsg.lua` or copy it into the personal
 -- Lua plugins folder. Preferences: vmsg.port (UDP port, 47800 by default,
--- 0 for none) and vmsg.dictionary (a JSON dictionary file, checked by the
--- rules of `vmsg dict check`).
+-- 0 for none) and vmsg.dictionary (a dictionary exported for Lua by
+-- `vmsg dict gen --lua dict.json -o dict.lua`, see "The dictionary" below).
 
 local vmsg = Proto("vmsg", "libvmsg message")
 
@@ -125,6 +127,14 @@ local e = {
         expert.group.PROTOCOL, expert.severity.WARN),
     type_differs = ProtoExpert.new("vmsg.type_differs", "Type differs from the dictionary",
         expert.group.PROTOCOL, expert.severity.WARN),
+    unexpected_tag = ProtoExpert.new("vmsg.unexpected_tag", "Tag the message does not list",
+        expert.group.PROTOCOL, expert.severity.WARN),
+    deprecated_message = ProtoExpert.new("vmsg.deprecated_message", "Message deprecated in the dictionary",
+        expert.group.DEPRECATED, expert.severity.NOTE),
+    deprecated_tag = ProtoExpert.new("vmsg.deprecated_tag", "Tag deprecated in the dictionary",
+        expert.group.DEPRECATED, expert.severity.NOTE),
+    not_member = ProtoExpert.new("vmsg.not_member", "Tag not a member of its object",
+        expert.group.PROTOCOL, expert.severity.NOTE),
     dictionary_refused = ProtoExpert.new("vmsg.dictionary_refused", "Dictionary refused",
         expert.group.PROTOCOL, expert.severity.ERROR),
     dictionary_unreadable = ProtoExpert.new("vmsg.dictionary_unreadable", "Dictionary cannot be read",
@@ -143,720 +153,210 @@ local e = {
 vmsg.experts = {
     e.short_block, e.short_header, e.length_beyond_block, e.unknown_type_code, e.short_fixed_value,
     e.ignored, e.text_without_nul, e.dropped, e.unknown_message, e.missing_tag, e.type_differs,
-    e.dictionary_refused, e.dictionary_unreadable, e.structure_refused, e.segment_mismatch,
+    e.unexpected_tag, e.deprecated_message, e.deprecated_tag, e.not_member, e.dictionary_refused,
+    e.dictionary_unreadable, e.structure_refused, e.segment_mismatch,
     e.not_reassembled, e.incomplete, e.oversized,
 }
 
 vmsg.prefs.port = Pref.uint("UDP port", DEFAULT_PORT,
     "UDP port of message blocks (0: none; Decode As still works)")
 vmsg.prefs.dictionary = Pref.string("Dictionary file", "",
-    "JSON dictionary with message and tag names and meta tags, checked as 'vmsg dict check' does " ..
+    "Lua export of a dictionary, written by 'vmsg dict gen --lua dict.json -o dict.lua' " ..
     "(empty: numbers only)")
 
 ------------------------------------------------------------------------
--- JSON, with the line of every value
+-- The dictionary
 --
--- Wireshark's Lua has no JSON reader. This one is as strict as the tool's
--- (RFC 8259: no comments, no trailing commas, well-formed UTF-8 in
--- strings, a leading byte order mark skipped, a number too large for a
--- double refused), keeps the last value of a key given twice and notes
--- the repetition, and records the line of every value under its JSON path
--- ("tags[2].type"; "" for the whole text) for the dictionary's problems.
--- Values are tables with a kind:
---   { kind = "object", members = { [key] = value }, keys = { sorted keys } }
---   { kind = "array", items = { value, ... } }
---   { kind = "string", value = "text" }
---   { kind = "number", value = 1.5, integer = false }; an integer (no
---     fraction or exponent, within 64 bits) also has its text
---   { kind = "boolean", value = true }, { kind = "null" }
+-- The dissector reads no JSON. `vmsg dict gen --lua dict.json -o dict.lua`
+-- checks a dictionary with the library's own checker and writes it as a
+-- Lua chunk that returns one table; the preference names that file. The
+-- chunk runs in an empty environment (it reaches no global: no io, os or
+-- require) under a limit of instructions, and what it returns is checked
+-- for the shape the exporter writes before anything uses it. A file that
+-- is edited by hand, cut short or not an export at all is refused once,
+-- with the reason in every packet, and never fails a packet with a Lua
+-- error.
 
--- Strings compared byte by byte: Lua's < follows the locale's collation.
-local function bytewise_less(a, b)
-    local i = 1
-    while true do
-        local x, y = a:byte(i), b:byte(i)
-        if x ~= y then return x == nil or (y ~= nil and x < y) end
-        if x == nil then return false end
-        i = i + 1
+-- The layout of the exported table this dissector reads.
+local DICTIONARY_FORMAT = 1
+-- Far more than an export of 255 entries of each kind runs; stops a chunk
+-- that loops.
+local CHUNK_INSTRUCTIONS = 10000000
+
+-- A value of the chunk in a refusal: numbers and booleans as they are,
+-- text quoted and cut to 40 bytes, anything else by its type.
+local function shown(value)
+    local kind = type(value)
+    if kind == "number" or kind == "boolean" then return tostring(value) end
+    if kind == "string" then
+        return string.format("%q", #value > 40 and value:sub(1, 37) .. "..." or value):gsub("\\\n", "\\n")
     end
+    if kind == "nil" then return "nothing" end
+    return "a " .. kind
 end
 
-local JSON_ESCAPES = {
-    ['"'] = '"', ["\\"] = "\\", ["/"] = "/", b = "\b", f = "\f", n = "\n", r = "\r", t = "\t",
-}
-local JSON_LITERALS = {
-    ["true"] = { kind = "boolean", value = true },
-    ["false"] = { kind = "boolean", value = false },
-    ["null"] = { kind = "null" },
-}
--- Well-formed UTF-8 (RFC 3629): the ranges of the bytes that follow each
--- lead byte.
-local UTF8_TAILS = {}
-do
-    local tail = { 0x80, 0xbf }
-    local function lead(first, last, ...)
-        for byte = first, last do UTF8_TAILS[byte] = { ... } end
-    end
-    lead(0xc2, 0xdf, tail)
-    lead(0xe0, 0xe0, { 0xa0, 0xbf }, tail)
-    lead(0xe1, 0xec, tail, tail)
-    lead(0xed, 0xed, { 0x80, 0x9f }, tail)
-    lead(0xee, 0xef, tail, tail)
-    lead(0xf0, 0xf0, { 0x90, 0xbf }, tail, tail)
-    lead(0xf1, 0xf3, tail, tail, tail)
-    lead(0xf4, 0xf4, { 0x80, 0x8f }, tail, tail)
+-- Raises the refusal of the value at PATH: "PATH: expected WHAT, found X".
+local function shape_error(path, what, value)
+    error({ shape = (path ~= "" and path .. ": " or "") .. "expected " .. what .. ", found " .. shown(value) }, 0)
 end
 
-local JsonReader = {}
-JsonReader.__index = JsonReader
-
-local function json_reader(text)
-    local starts = { 1 }
-    for at in text:gmatch("\n()") do starts[#starts + 1] = at end
-    return setmetatable({ text = text, pos = 1, starts = starts, lines = {}, repeated = {} }, JsonReader)
+local function is_integer(value, low, high)
+    return type(value) == "number" and value == math.floor(value) and value >= low and value <= high
 end
 
-function JsonReader:line_at(pos)
-    local low, high = 1, #self.starts
-    while low < high do
-        local mid = math.floor((low + high + 1) / 2)
-        if self.starts[mid] <= pos then low = mid else high = mid - 1 end
-    end
-    return low
-end
-
-function JsonReader:fail(what, pos)
-    pos = math.max(1, math.min(pos or self.pos, #self.text))
-    local line = self:line_at(pos)
-    error({ syntax = true, line = line, column = pos - self.starts[line] + 1, message = what }, 0)
-end
-
-function JsonReader:found(pos)
-    pos = pos or self.pos
-    local c = self.text:sub(pos, pos)
-    if c == "" then return "the end of the text" end
-    return c:match("^[ -~]$") and "'" .. c .. "'" or string.format("byte 0x%02x", c:byte())
-end
-
-function JsonReader:skip_space()
-    self.pos = self.text:find("[^ \t\r\n]", self.pos) or #self.text + 1
-end
-
-function JsonReader:peek()
-    self:skip_space()
-    return self.text:sub(self.pos, self.pos)
-end
-
-function JsonReader:expect(char)
-    if self:peek() ~= char then self:fail("expected '" .. char .. "', found " .. self:found()) end
-    self.pos = self.pos + 1
-end
-
--- After a member or an item: true after ',', false after CLOSE.
-function JsonReader:separator(close)
-    local c = self:peek()
-    if c ~= "," and c ~= close then self:fail("expected ',' or '" .. close .. "', found " .. self:found()) end
-    self.pos = self.pos + 1
-    return c == ","
-end
-
-local function utf8_char(code)
-    if code < 0x80 then return string.char(code) end
-    if code < 0x800 then return string.char(0xc0 + math.floor(code / 0x40), 0x80 + code % 0x40) end
-    if code < 0x10000 then
-        return string.char(0xe0 + math.floor(code / 0x1000), 0x80 + math.floor(code / 0x40) % 0x40,
-            0x80 + code % 0x40)
-    end
-    return string.char(0xf0 + math.floor(code / 0x40000), 0x80 + math.floor(code / 0x1000) % 0x40,
-        0x80 + math.floor(code / 0x40) % 0x40, 0x80 + code % 0x40)
-end
-
--- Refuses bytes of a string between FIRST and LAST that are not UTF-8.
-function JsonReader:check_utf8(first, last)
-    local text, i = self.text, first
-    while true do
-        i = text:find("[\128-\255]", i)
-        if not i or i > last then return end
-        local tails = UTF8_TAILS[text:byte(i)]
-        for k, range in ipairs(tails or { false }) do
-            local byte = range and i + k <= last and text:byte(i + k)
-            if not byte or byte < range[1] or byte > range[2] then
-                self:fail("ill-formed UTF-8 in a string", i)
-            end
-        end
-        i = i + #tails + 1
-    end
-end
-
-function JsonReader:hex4()
-    local digits = self.text:match("^%x%x%x%x", self.pos)
-    if not digits then self:fail("expected 4 hex digits after \\u, found " .. self:found()) end
-    self.pos = self.pos + 4
-    return tonumber(digits, 16)
-end
-
--- A \u escape; a surrogate pair makes one character, half of one is refused.
-function JsonReader:unicode_escape()
-    local code = self:hex4()
-    if code >= 0xdc00 and code <= 0xdfff then
-        self:fail(string.format("surrogate \\u%04x without a high surrogate before it", code), self.pos - 1)
-    end
-    if code >= 0xd800 and code <= 0xdbff then
-        local low = self.text:sub(self.pos, self.pos + 1) == "\\u" and
-            tonumber(self.text:match("^%x%x%x%x", self.pos + 2) or "", 16)
-        if not low or low < 0xdc00 or low > 0xdfff then
-            self:fail(string.format("surrogate \\u%04x without a low surrogate after it", code), self.pos - 1)
-        end
-        self.pos = self.pos + 6
-        code = 0x10000 + (code - 0xd800) * 0x400 + (low - 0xdc00)
-    end
-    return utf8_char(code)
-end
-
-function JsonReader:string()
-    local parts = {}
-    self.pos = self.pos + 1
-    while true do
-        local stop = self.text:find('[\0-\31"\\]', self.pos)
-        if not stop then self:fail("expected '\"' to end the string, found the end of the text", #self.text) end
-        self:check_utf8(self.pos, stop - 1)
-        parts[#parts + 1] = self.text:sub(self.pos, stop - 1)
-        local c = self.text:sub(stop, stop)
-        self.pos = stop + 1
-        if c == '"' then return table.concat(parts) end
-        if c ~= "\\" then self:fail("expected '\"' to end the string, found " .. self:found(stop), stop) end
-        local escape = self.text:sub(self.pos, self.pos)
-        self.pos = self.pos + 1
-        if escape == "u" then
-            parts[#parts + 1] = self:unicode_escape()
-        elseif JSON_ESCAPES[escape] then
-            parts[#parts + 1] = JSON_ESCAPES[escape]
-        else
-            self:fail("expected an escape (\\\" \\\\ \\/ \\b \\f \\n \\r \\t \\uXXXX), found " ..
-                self:found(self.pos - 1), self.pos - 1)
-        end
-    end
-end
-
--- Whether the digits (with an optional '-') are a 64-bit integer, signed
--- or unsigned, as the tool's parser keeps an integer.
-local function fits_64_bits(digits)
-    local negative = digits:sub(1, 1) == "-"
-    local magnitude = negative and digits:sub(2) or digits
-    local limit = negative and "9223372036854775808" or "18446744073709551615"
-    return #magnitude < #limit or (#magnitude == #limit and not bytewise_less(limit, magnitude))
-end
-
-function JsonReader:number()
-    local text, start = self.text, self.pos
-    local whole = text:match("^-?0", start) or text:match("^-?[1-9]%d*", start)
-    if not whole then self:fail("expected a digit after '-', found " .. self:found(start + 1), start + 1) end
-    local pos = start + #whole
-    local fraction = text:match("^%.%d*", pos)
-    if fraction then
-        if #fraction == 1 then self:fail("expected a digit after '.', found " .. self:found(pos + 1), pos + 1) end
-        pos = pos + #fraction
-    end
-    local exponent = text:match("^[eE][-+]?%d*", pos)
-    if exponent then
-        if not exponent:match("%d$") then
-            self:fail("expected a digit in the exponent, found " .. self:found(pos + #exponent), pos + #exponent)
-        end
-        pos = pos + #exponent
-    end
-    self.pos = pos
-    local lexeme = text:sub(start, pos - 1)
-    local value = tonumber(lexeme)
-    if not fraction and not exponent and fits_64_bits(whole) then
-        return { kind = "number", value = value, integer = true, text = whole == "-0" and "0" or whole }
-    end
-    if value == math.huge or value == -math.huge then self:fail("number overflow: " .. lexeme, start) end
-    return { kind = "number", value = value, integer = false }
-end
-
-function JsonReader:object(path)
-    local members, keys = {}, {}
-    self.pos = self.pos + 1
-    if self:peek() == "}" then
-        self.pos = self.pos + 1
-    else
-        repeat
-            if self:peek() ~= '"' then self:fail("expected a key in double quotes, found " .. self:found()) end
-            local key = self:string()
-            local child = path == "" and key or path .. "." .. key
-            if members[key] then
-                self.repeated[#self.repeated + 1] = child
-            else
-                keys[#keys + 1] = key
-            end
-            self:expect(":")
-            members[key] = self:value(child)
-        until not self:separator("}")
-    end
-    table.sort(keys, bytewise_less)
-    return { kind = "object", members = members, keys = keys }
-end
-
-function JsonReader:array(path)
-    local items = {}
-    self.pos = self.pos + 1
-    if self:peek() == "]" then
-        self.pos = self.pos + 1
-    else
-        repeat
-            items[#items + 1] = self:value(path .. "[" .. #items .. "]")
-        until not self:separator("]")
-    end
-    return { kind = "array", items = items }
-end
-
-function JsonReader:value(path)
-    local c = self:peek()
-    self.lines[path] = self:line_at(self.pos)
-    if c == "{" then return self:object(path) end
-    if c == "[" then return self:array(path) end
-    if c == '"' then return { kind = "string", value = self:string() } end
-    if c == "-" or c:match("^%d$") then return self:number() end
-    for word, value in pairs(JSON_LITERALS) do
-        if self.text:sub(self.pos, self.pos + #word - 1) == word then
-            self.pos = self.pos + #word
-            return value
-        end
-    end
-    self:fail("expected a value, found " .. self:found())
-end
-
--- The value of the whole text, or an error { syntax = true, ... }.
-function JsonReader:document()
-    if self.text:sub(1, 3) == "\239\187\191" then self.pos = 4 end
-    local value = self:value("")
-    if self:peek() ~= "" then self:fail("expected the end of the text, found " .. self:found()) end
+local function check_id(value, path)
+    if not is_integer(value, 0, 255) then shape_error(path, "an id from 0 to 255", value) end
     return value
 end
 
--- A double as the tool's JSON library writes it: the shortest digits that
--- read back as the same double, in fixed notation for decimal exponents
--- from -4 to 14 (".0" marking a whole number), else as d.ddde+XX.
-local function json_float_text(x)
-    if x ~= x then return "null" end
-    if x == 0 then return 1 / x < 0 and "-0.0" or "0.0" end
-    local sign = x < 0 and "-" or ""
-    x = math.abs(x)
-    local mantissa, exponent
-    for precision = 0, 16 do
-        local text = string.format("%." .. precision .. "e", x)
-        if tonumber(text) == x then
-            mantissa, exponent = text:match("^([%d.]+)e([-+]%d+)$")
-            break
+local function check_text(value, path)
+    if type(value) ~= "string" or value == "" then shape_error(path, "a non-empty text", value) end
+    return value
+end
+
+local function check_flag(value, path)
+    if type(value) ~= "boolean" then shape_error(path, "true or false", value) end
+    return value
+end
+
+local function check_type(value, path)
+    if not (is_integer(value, 0, 255) and TYPES[value]) then
+        shape_error(path, "a type code from 0 to " .. #TYPES, value)
+    end
+    return value
+end
+
+-- A list (a table with the keys 1 to n only); CHECK_ITEM reads each item.
+local function check_list(value, path, check_item)
+    if type(value) ~= "table" then shape_error(path, "a list", value) end
+    local count = 0
+    for key in pairs(value) do
+        if not is_integer(key, 1, math.huge) then shape_error(path, "a list (keys 1, 2, ...)", key) end
+        count = count + 1
+    end
+    local items = {}
+    for i = 1, count do
+        local item_path = path .. "[" .. i .. "]"
+        if value[i] == nil then shape_error(item_path, "an entry", nil) end
+        items[i] = check_item(value[i], item_path)
+    end
+    return items
+end
+
+local function check_entry(value, path)
+    if type(value) ~= "table" then shape_error(path, "an entry (a table)", value) end
+    return value
+end
+
+-- A list of tag ids, each defined in TAGS; as a set when AS_SET.
+local function check_tag_ids(value, path, tags, as_set)
+    local ids = check_list(value, path, function(item, item_path)
+        check_id(item, item_path)
+        if not tags[item] then shape_error(item_path, "the id of an entry of tags", item) end
+        return item
+    end)
+    if not as_set then return ids end
+    local set = {}
+    for _, id in ipairs(ids) do set[id] = true end
+    return set
+end
+
+-- Registers the entry ID of KIND in BY_ID, refusing an id given twice.
+local function add_unique(by_id, id, entry, path, kind)
+    if by_id[id] then shape_error(path .. ".id", "a " .. kind .. " id not given before", id) end
+    by_id[id] = entry
+end
+
+-- The lookup tables of an exported dictionary, by id; raises a shape
+-- error for anything the exporter would not have written.
+local function dictionary_tables(root)
+    if type(root) ~= "table" then shape_error("", "the chunk to return a table", root) end
+    if root.format == nil then
+        shape_error("format", "format = " .. DICTIONARY_FORMAT ..
+            " (is this a dictionary exported by 'vmsg dict gen --lua'?)", nil)
+    end
+    if root.format ~= DICTIONARY_FORMAT then
+        shape_error("format", "format " .. DICTIONARY_FORMAT .. ", the one this dissector reads", root.format)
+    end
+    if root.name ~= nil then check_text(root.name, "name") end
+    if root.version ~= nil and not is_integer(root.version, 0, math.huge) then
+        shape_error("version", "a whole number from 0", root.version)
+    end
+    local dict = { messages = {}, tags = {}, metas = {}, name = root.name, version = root.version }
+    check_list(root.tags, "tags", function(value, path)
+        check_entry(value, path)
+        local tag = { id = check_id(value.id, path .. ".id"), name = check_text(value.name, path .. ".name"),
+                      type = check_type(value.type, path .. ".type"),
+                      deprecated = check_flag(value.deprecated, path .. ".deprecated") }
+        add_unique(dict.tags, tag.id, tag, path, "tag")
+    end)
+    check_list(root.messages, "messages", function(value, path)
+        check_entry(value, path)
+        local message = { id = check_id(value.id, path .. ".id"), name = check_text(value.name, path .. ".name"),
+                          required = check_tag_ids(value.required, path .. ".required", dict.tags),
+                          optional = check_tag_ids(value.optional, path .. ".optional", dict.tags),
+                          closed = check_flag(value.closed, path .. ".closed"),
+                          deprecated = check_flag(value.deprecated, path .. ".deprecated") }
+        if message.closed then
+            message.expected = check_tag_ids(value.expected, path .. ".expected", dict.tags, true)
         end
-    end
-    local digits = mantissa:gsub("%.", "")
-    local k, n = #digits, tonumber(exponent) + 1
-    if k <= n and n <= 15 then return sign .. digits .. string.rep("0", n - k) .. ".0" end
-    if 0 < n and n <= 15 then return sign .. digits:sub(1, n) .. "." .. digits:sub(n + 1) end
-    if -4 < n and n <= 0 then return sign .. "0." .. string.rep("0", -n) .. digits end
-    local power = math.abs(n - 1)
-    return sign .. digits:sub(1, 1) .. (k > 1 and "." .. digits:sub(2) or "") .. "e" ..
-        (n - 1 < 0 and "-" or "+") .. (power < 10 and "0" or "") .. power
-end
-
-local DUMP_ESCAPES = {
-    ['"'] = '\\"', ["\\"] = "\\\\", ["\b"] = "\\b", ["\f"] = "\\f", ["\n"] = "\\n", ["\r"] = "\\r", ["\t"] = "\\t",
-}
-
-local function json_quoted(text)
-    return '"' .. text:gsub('[\0-\31"\\]', function(c)
-        return DUMP_ESCAPES[c] or string.format("\\u%04x", c:byte())
-    end) .. '"'
-end
-
--- A value as compact JSON, keys in byte order.
-local function json_text(value)
-    local kind = value.kind
-    if kind == "object" then
-        local parts = {}
-        for i, key in ipairs(value.keys) do parts[i] = json_quoted(key) .. ":" .. json_text(value.members[key]) end
-        return "{" .. table.concat(parts, ",") .. "}"
-    elseif kind == "array" then
-        local parts = {}
-        for i, item in ipairs(value.items) do parts[i] = json_text(item) end
-        return "[" .. table.concat(parts, ",") .. "]"
-    elseif kind == "string" then
-        return json_quoted(value.value)
-    elseif kind == "number" then
-        return value.integer and value.text or json_float_text(value.value)
-    end
-    return tostring(kind == "boolean" and value.value or "null")
-end
-
--- A value in a problem: compact JSON, cut to 40 bytes; a cut never splits
--- a character.
-local function shown(value)
-    local text = json_text(value)
-    if #text <= 40 then return text end
-    text = text:sub(1, 37)
-    local lead = text:match(".*()[\192-\255]")
-    if lead then
-        local byte = text:byte(lead)
-        local size = byte >= 0xf0 and 4 or byte >= 0xe0 and 3 or 2
-        if #text - lead + 1 < size then text = text:sub(1, lead - 1) end
-    end
-    return text .. "..."
-end
-
-------------------------------------------------------------------------
--- The dictionary: the rules of `vmsg dict check`
---
--- These are the tool's rules, in the tool's order and with its texts
--- (docs/dictionary.md): every problem is collected with its path and
--- line, and an entry with a bad field still defines what its good fields
--- say, so one mistake is reported once. A file with any problem is
--- refused as a whole.
-
-local TYPE_CODES = {}
-local TYPE_NAME_LIST = {}
-for code = 0, #TYPES do
-    TYPE_CODES[TYPES[code].name] = code
-    TYPE_NAME_LIST[#TYPE_NAME_LIST + 1] = TYPES[code].name
-end
-TYPE_NAME_LIST = table.concat(TYPE_NAME_LIST, ", ")
-
-local Checker = {}
-Checker.__index = Checker
-
-function Checker:problem(path, message)
-    local problems = self.problems
-    problems[#problems + 1] = { path = path, line = self:line(path), message = message, order = #problems + 1 }
-end
-
--- The line of the value at PATH, or of the nearest value around it.
-function Checker:line(path)
-    while true do
-        local line = self.lines[path]
-        if line then return line end
-        if path == "" then return 1 end
-        local cut = path:match(".*()[%.%[]")
-        path = cut and path:sub(1, cut - 1) or ""
-    end
-end
-
-local function child_path(path, key)
-    return path == "" and key or path .. "." .. key
-end
-
--- An object with only the allowed KEYS and all the REQUIRED ones.
-function Checker:object(value, path, keys, required)
-    local list = table.concat(keys, ", ")
-    if value.kind ~= "object" then
-        self:problem(path, "expected an object with the keys " .. list .. ", found " .. shown(value))
-        return false
-    end
-    local allowed = {}
-    for _, key in ipairs(keys) do allowed[key] = true end
-    for _, key in ipairs(value.keys) do
-        if not allowed[key] then
-            self:problem(child_path(path, key), "unknown key '" .. key .. "'; expected one of " .. list)
-        end
-    end
-    for _, key in ipairs(required) do
-        if not value.members[key] then self:problem(path, "missing key '" .. key .. "'") end
-    end
-    return true
-end
-
--- The entries of the list KEY of the root; none when absent or not a list.
-function Checker:list(root, key)
-    local value = root.kind == "object" and root.members[key]
-    if not value then return {} end
-    if value.kind ~= "array" then
-        self:problem(key, "expected a list of entries, found " .. shown(value))
-        return {}
-    end
-    if #value.items > 255 then self:problem(key, "expected at most 255 entries, found " .. #value.items) end
-    return value.items
-end
-
-function Checker:id(value, path)
-    if value.kind ~= "number" or not value.integer or value.value < 0 or value.value > 255 then
-        self:problem(path, "expected an id from 0 to 255, found " .. shown(value))
-        return nil
-    end
-    return value.value
-end
-
-function Checker:name(value, path)
-    if value.kind ~= "string" or not value.value:match("^[A-Za-z_][A-Za-z0-9_]*$") then
-        self:problem(path, "expected a name (a letter or '_', then letters, digits or '_'), found " .. shown(value))
-        return nil
-    end
-    return value.value
-end
-
-function Checker:type(value, path)
-    local code = value.kind == "string" and TYPE_CODES[value.value]
-    if not code then
-        self:problem(path, "expected a type name (" .. TYPE_NAME_LIST .. "), found " .. shown(value))
-        return nil
-    end
-    return code
-end
-
-function Checker:flag(value, path)
-    if value.kind ~= "boolean" then
-        self:problem(path, "expected true or false, found " .. shown(value))
-        return nil
-    end
-    return value.value
-end
-
--- A function that takes a key with the text and path of its use and
--- refuses a second use, naming the line of the first.
-function Checker:unique(what)
-    local first = {}
-    return function(key, text, path)
-        if first[key] then
-            self:problem(path, "duplicate " .. what .. " " .. text .. " (first at line " .. self:line(first[key]) .. ")")
-            return false
-        end
-        first[key] = path
-        return true
-    end
-end
-
--- The good fields of the entry at PATH: each KEY read with its checker.
-function Checker:fields(entry, path, readers)
-    local values = {}
-    for key, read in pairs(readers) do
-        local value = entry.members[key]
-        if value then values[key] = read(self, value, path .. "." .. key) end
-    end
-    return values
-end
-
-local function read_tags(check, root)
-    local tags = {}
-    local ids, names = check:unique("tag id"), check:unique("tag name")
-    for i, entry in ipairs(check:list(root, "tags")) do
-        local path = "tags[" .. (i - 1) .. "]"
-        if check:object(entry, path, { "id", "name", "type", "deprecated" }, { "id", "name", "type" }) then
-            local tag = check:fields(entry, path,
-                { id = Checker.id, name = Checker.name, type = Checker.type, deprecated = Checker.flag })
-            if tag.id and not ids(tag.id, tostring(tag.id), path .. ".id") then tag.id = nil end
-            if tag.name and not names(tag.name, '"' .. tag.name .. '"', path .. ".name") then tag.name = nil end
-            if tag.id and tag.name then tags[#tags + 1] = { id = tag.id, name = tag.name, type = tag.type or TYPE_NULL } end
-        end
-    end
-    return tags
-end
-
--- A required tag: the id or the name of an entry of "tags".
-local function required_id(check, value, path, index)
-    if value.kind == "string" then
-        local id = index.by_name[value.value]
-        if not id then
-            check:problem(path, 'expected a tag id or the name of an entry of "tags", found ' .. shown(value))
-        end
-        return id
-    end
-    local id = check:id(value, path)
-    if id and not index.by_id[id] then
-        check:problem(path, "tag id " .. id .. ' is not in "tags"')
-        return nil
-    end
-    return id
-end
-
--- A list of tag ids or names under KEY of an entry ("required",
--- "optional", "members"): the ids of its good items, and their paths.
-local function read_tag_list(check, entry, key, path, index)
-    local ids, paths, list = {}, {}, entry.members[key]
-    if not list then return ids, paths end
-    if list.kind ~= "array" or #list.items > 255 then
-        check:problem(path .. "." .. key, "expected a list of at most 255 tag ids or names, found " .. shown(list))
-        return ids, paths
-    end
-    for i, item in ipairs(list.items) do
-        local item_path = path .. "." .. key .. "[" .. (i - 1) .. "]"
-        local id = required_id(check, item, item_path, index)
-        if id then
-            ids[#ids + 1] = id
-            paths[#paths + 1] = item_path
-        end
-    end
-    return ids, paths
-end
-
--- The optional tags of a message: each once, and none of its required ones.
-local function read_optional(check, entry, path, index, required)
-    local kept, is_required, seen = {}, {}, {}
-    for _, id in ipairs(required) do is_required[id] = true end
-    local ids, paths = read_tag_list(check, entry, "optional", path, index)
-    for i, id in ipairs(ids) do
-        if is_required[id] then
-            check:problem(paths[i], "tag " .. id .. " is required; a tag is required or optional, not both")
-        elseif seen[id] then
-            check:problem(paths[i], "tag " .. id .. " is listed twice")
-        else
-            seen[id] = true
-            kept[#kept + 1] = id
-        end
-    end
-    return kept
-end
-
-local function read_messages(check, root, index)
-    local messages = {}
-    local ids, names = check:unique("message id"), check:unique("message name")
-    for i, entry in ipairs(check:list(root, "messages")) do
-        local path = "messages[" .. (i - 1) .. "]"
-        if check:object(entry, path, { "id", "name", "required", "optional", "deprecated" }, { "id", "name" }) then
-            local message = check:fields(entry, path, { id = Checker.id, name = Checker.name, deprecated = Checker.flag })
-            local required = read_tag_list(check, entry, "required", path, index)
-            message.optional = read_optional(check, entry, path, index, required)
-            message.closed = entry.members.optional ~= nil
-            if message.id and not ids(message.id, tostring(message.id), path .. ".id") then message.id = nil end
-            if message.name and not names(message.name, '"' .. message.name .. '"', path .. ".name") then
-                message.name = nil
-            end
-            if message.id and message.name then
-                messages[#messages + 1] = { id = message.id, name = message.name, required = required,
-                                            optional = message.optional, closed = message.closed }
-            end
-        end
-    end
-    return messages
-end
-
--- A meta entry repeats its tag's name and type, if it gives them at all.
-local function check_meta_tag(check, entry, path, id, tag)
-    local name, type = entry.members.name, entry.members.type
-    if name and not (name.kind == "string" and name.value == tag.name) then
-        check:problem(path .. ".name", "expected the name of tag " .. id .. ', "' .. tag.name .. '", found ' .. shown(name))
-    end
-    local type_name = TYPE_NAMES[tag.type]
-    if type and not (type.kind == "string" and type.value == type_name) then
-        check:problem(path .. ".type", "expected the type of tag " .. id .. ", " .. type_name .. ", found " .. shown(type))
-    end
-end
-
-local function read_metas(check, root, index)
-    local metas = {}
-    local ids = check:unique("meta tag id")
-    -- Each member tag belongs to one object: the path of its first listing.
-    local member_of = {}
-    for i, entry in ipairs(check:list(root, "meta")) do
-        local path = "meta[" .. (i - 1) .. "]"
-        if check:object(entry, path, { "id", "name", "type", "object", "members" }, { "id" }) then
-            local meta = check:fields(entry, path, { id = Checker.id, object = Checker.name })
-            local listed = read_tag_list(check, entry, "members", path, index)
-            -- nil: not a tag; false: no id, or an id given before.
-            local tag = meta.id and ids(meta.id, tostring(meta.id), path .. ".id") and index.by_id[meta.id]
-            if meta.id and tag == nil then
-                check:problem(path .. ".id", "meta tag " .. meta.id .. ' is not in "tags" (a meta tag is also a tag)')
-            elseif tag then
-                check_meta_tag(check, entry, path, meta.id, tag)
-                local members = {}
-                for _, member in ipairs(listed) do
-                    if member == meta.id then
-                        check:problem(path .. ".members", "tag " .. member .. " opens this object; it is not its own member")
-                    elseif member_of[member] then
-                        check:problem(path .. ".members", "tag " .. member .. " is already a member of " ..
-                            member_of[member] .. " (line " .. check:line(member_of[member]) .. "); a tag belongs to one object")
-                    else
-                        member_of[member] = path
-                        members[#members + 1] = member
-                    end
-                end
-                metas[#metas + 1] = { id = meta.id, object = meta.object or tag.name, members = members }
-            end
-        end
-    end
-    return metas
-end
-
--- The file's own "name" (a non-empty text) and "version" (a whole number).
-local function read_header(check, root)
-    if root.kind ~= "object" then return end
-    local name, version = root.members.name, root.members.version
-    if name and not (name.kind == "string" and name.value ~= "") then
-        check:problem("name", "expected a non-empty text, found " .. shown(name))
-    end
-    if version and not (version.kind == "number" and version.integer and version.value >= 0) then
-        check:problem("version", "expected a whole number from 0, found " .. shown(version))
-    end
-end
-
--- The lookup tables of a checked dictionary, by id.
-local function dictionary_tables(messages, tags, metas)
-    local dict = { messages = {}, tags = {}, metas = {} }
-    for _, message in ipairs(messages) do dict.messages[message.id] = message end
-    for _, tag in ipairs(tags) do dict.tags[tag.id] = tag end
-    for _, meta in ipairs(metas) do dict.metas[meta.id] = meta end
+        add_unique(dict.messages, message.id, message, path, "message")
+    end)
+    check_list(root.metas, "metas", function(value, path)
+        check_entry(value, path)
+        local meta = { id = check_id(value.id, path .. ".id"), object = check_text(value.object, path .. ".object"),
+                       members = check_tag_ids(value.members, path .. ".members", dict.tags, true),
+                       lists_members = check_flag(value.lists_members, path .. ".lists_members") }
+        if not dict.tags[meta.id] then shape_error(path .. ".id", "the id of an entry of tags", meta.id) end
+        add_unique(dict.metas, meta.id, meta, path, "meta")
+    end)
     return dict
 end
 
-local function problem_text(problem)
-    return problem.line .. ": " .. (problem.path ~= "" and problem.path .. ": " or "") .. problem.message
-end
-
--- Checks a dictionary text. Returns the dictionary, or nil and the texts
--- of its problems ("LINE: PATH: what"), by line, then path; a text that
--- is not JSON has one problem, "LINE:COLUMN: syntax error: what".
-local function check_dictionary(text)
-    local reader = json_reader(text)
-    local ok, root = pcall(reader.document, reader)
-    if not ok then
-        if type(root) ~= "table" or not root.syntax then error(root, 0) end
-        return nil, { root.line .. ":" .. root.column .. ": syntax error: " .. root.message }
-    end
-    local check = setmetatable({ lines = reader.lines, problems = {} }, Checker)
-    for _, path in ipairs(reader.repeated) do check:problem(path, "key given twice") end
-    check:object(root, "", { "messages", "tags", "meta", "name", "version" }, {})
-    read_header(check, root)
-    local tags = read_tags(check, root)
-    local index = { by_id = {}, by_name = {} }
-    for _, tag in ipairs(tags) do
-        index.by_id[tag.id] = tag
-        index.by_name[tag.name] = tag.id
-    end
-    local messages = read_messages(check, root, index)
-    local metas = read_metas(check, root, index)
-    if #check.problems == 0 then return dictionary_tables(messages, tags, metas) end
-    table.sort(check.problems, function(a, b)
-        if a.line ~= b.line then return a.line < b.line end
-        if a.path ~= b.path then return bytewise_less(a.path, b.path) end
-        return a.order < b.order
-    end)
-    local texts = {}
-    for i, problem in ipairs(check.problems) do texts[i] = problem_text(problem) end
-    return nil, texts
+-- Runs the loaded chunk under the instruction limit; returns pcall's results.
+local function run_chunk(chunk)
+    local sethook = debug and debug.sethook
+    if not sethook then return pcall(chunk) end
+    sethook(function() error("it runs more than " .. CHUNK_INSTRUCTIONS .. " instructions", 0) end, "",
+        CHUNK_INSTRUCTIONS)
+    local ok, result = pcall(chunk)
+    sethook()
+    return ok, result
 end
 
 -- The dictionary of the preference, read again when the path changes. A
 -- file that cannot be read or is refused is reported once, and every
 -- packet then says why it shows numbers only.
 local loaded = { path = "", dict = nil, refusal = nil }
--- Problems listed in each packet; the rest are counted.
-local LISTED_PROBLEMS = 10
+
+local function refused(path, why)
+    return nil, { expert = e.dictionary_refused, texts = { "Dictionary " .. path .. " refused: " .. why } }
+end
 
 local function load_dictionary(path)
     local file, why = io.open(path, "rb")
     if not file then
         return nil, { expert = e.dictionary_unreadable, texts = { "Dictionary " .. why } }
     end
-    local text = file:read("*a")
+    local text = file:read("*a") or ""
     file:close()
-    local dict, problems = check_dictionary(text)
-    if dict then return dict end
-    local texts = {}
-    for i = 1, math.min(#problems, LISTED_PROBLEMS) do
-        texts[i] = "Dictionary " .. path .. (i == 1 and " refused: " or ": ") .. problems[i]
+    if text:match("^\239\187\191") or text:match("^%s*{") then
+        return refused(path, "this is a JSON dictionary, not its export; run 'vmsg dict gen --lua " .. path ..
+            " -o FILE.lua' and name FILE.lua in the preference")
     end
-    if #problems > LISTED_PROBLEMS then
-        texts[#texts + 1] = "Dictionary " .. path .. ": " .. (#problems - LISTED_PROBLEMS) ..
-            " more problems; 'vmsg dict check' lists them all"
+    -- "t": text only (a precompiled chunk could do anything); {}: no
+    -- globals. Not loadfile: Wireshark replaces it with one that takes a
+    -- file name only and would run the chunk among all globals.
+    local chunk, problem = load(text, "=" .. path, "t", {})
+    if not chunk then return refused(path, "not a Lua chunk: " .. tostring(problem)) end
+    local ok, root = run_chunk(chunk)
+    if not ok then return refused(path, "the chunk fails: " .. tostring(root)) end
+    local built, dict = pcall(dictionary_tables, root)
+    if built then return dict end
+    if type(dict) == "table" and dict.shape then
+        return refused(path, dict.shape .. "; export the dictionary again with 'vmsg dict gen --lua'")
     end
-    return nil, { expert = e.dictionary_refused, texts = texts }
+    error(dict, 0)
 end
 
 local function current_dictionary()
@@ -1017,7 +517,8 @@ local function add_tag_header(tree, tvb, pos, dict)
     return id_item, type_item, length_item
 end
 
--- Adds the accepted tag at POS; returns its value as text, nil for a null tag.
+-- Adds the accepted tag at POS; returns its value as text (nil for a null
+-- tag) and its item.
 local function add_tag(tree, tvb, pos, dict)
     local id, code, declared = tvb(pos, 1):uint(), tvb(pos + 1, 1):uint(), tvb(pos + 2, 2):uint()
     local subtree = tree:add(f.tag, tvb(pos, TAG_HEADER_SIZE + declared))
@@ -1029,7 +530,11 @@ local function add_tag(tree, tvb, pos, dict)
         type_item:add_proto_expert_info(e.type_differs,
             "The dictionary declares " .. def.name .. " as " .. TYPE_NAMES[def.type])
     end
-    return summary
+    if def and def.deprecated then
+        subtree:add_proto_expert_info(e.deprecated_tag, "The dictionary marks " .. tag_label(id, dict, "tag") ..
+            " deprecated")
+    end
+    return summary, subtree
 end
 
 -- Why the parser refuses the tag at POS: the expert info, the item it
@@ -1093,14 +598,16 @@ end
 -- The object that the meta tag at POS opens; its item grows with each tag.
 local function open_object(tree, tvb, pos, meta)
     local object = { item = tree:add(f.object, tvb(pos, TAG_HEADER_SIZE + tvb(pos + 2, 2):uint())), start = pos,
-                     name = meta.object, members = 0 }
+                     name = meta.object, members = 0, meta = meta }
     object.item:add(f.object_name, tvb(pos, 1), meta.object):set_generated()
     return object
 end
 
--- Takes the tag of LENGTH bytes at POS into the object: its meta tag
--- names it (META_SUMMARY is that tag's value), a later tag is a member.
-local function grow_object(object, tvb, pos, length, meta_summary, dict)
+-- Takes the tag of LENGTH bytes at POS (its item TAG_ITEM) into the
+-- object: its meta tag names it (META_SUMMARY is that tag's value), a
+-- later tag is a member tag; one the dictionary does not list among the
+-- object's members, where it lists them, is noted.
+local function grow_object(object, tvb, pos, length, meta_summary, tag_item, dict)
     if pos == object.start then
         local id = tvb(pos, 1):uint()
         local def = dict.tags[id]
@@ -1108,6 +615,11 @@ local function grow_object(object, tvb, pos, length, meta_summary, dict)
             (meta_summary and ": " .. meta_summary or "") .. ")"
     else
         object.members = object.members + 1
+        local id = tvb(pos, 1):uint()
+        if object.meta.lists_members and not object.meta.members[id] then
+            tag_item:add_proto_expert_info(e.not_member, tag_label(id, dict) .. " is not a member of " ..
+                object.name .. " in the dictionary; the structured view still puts it there")
+        end
     end
     object.item:set_len(pos + length - object.start)
     object.item:set_text(object.label .. ", " .. plural(object.members, "member tag"))
@@ -1151,7 +663,14 @@ local function add_message_header(tree, tvb, dict, check_id)
     local id = tvb(0, 1):uint()
     local def = dict and dict.messages[id]
     local id_item = tree:add(f.msg_id, tvb(0, 1))
-    if def then tree:add(f.msg_name, tvb(0, 1), def.name):set_generated() end
+    if def then
+        local name_item = tree:add(f.msg_name, tvb(0, 1), def.name)
+        name_item:set_generated()
+        if def.deprecated then
+            name_item:add_proto_expert_info(e.deprecated_message, "The dictionary marks message " .. def.name ..
+                " deprecated")
+        end
+    end
     local flags_item = tree:add(f.flags, tvb(1, 1))
     flags_item:add(f.more, tvb(1, 1))
     flags_item:add(f.other_flags, tvb(1, 1))
@@ -1163,9 +682,12 @@ local function add_message_header(tree, tvb, dict, check_id)
 end
 
 -- The tags of the block, grouped into objects when the dictionary has
--- meta tags and the library would group them. Returns the tag ids and the
--- text of the parse stop, if any.
-local function add_tags(root, tvb, dict)
+-- meta tags and the library would group them; in a closed message (DEF),
+-- the first tag of each id it does not list is marked. Returns the tag ids
+-- and the text of the parse stop, if any.
+local function add_tags(root, tvb, dict, def)
+    local expected = def and def.closed and def.expected
+    local marked = {}
     local metas = dict and next(dict.metas) and structure_allowed(root, tvb) and dict.metas
     local ids, pos, object = {}, MESSAGE_HEADER_SIZE, nil
     while pos < tvb:len() do
@@ -1177,8 +699,13 @@ local function add_tags(root, tvb, dict)
         local id, length = tvb(pos, 1):uint(), TAG_HEADER_SIZE + tvb(pos + 2, 2):uint()
         local meta = metas and metas[id]
         if meta then object = open_object(root, tvb, pos, meta) end
-        local summary = add_tag(object and object.item or root, tvb, pos, dict)
-        if object then grow_object(object, tvb, pos, length, summary, dict) end
+        local summary, item = add_tag(object and object.item or root, tvb, pos, dict)
+        if object then grow_object(object, tvb, pos, length, summary, item, dict) end
+        if expected and not expected[id] and not marked[id] then
+            marked[id] = true
+            item:add_proto_expert_info(e.unexpected_tag, tag_label(id, dict) .. " is not expected in message " ..
+                def.name .. ", which lists its tags")
+        end
         ids[#ids + 1] = id
         pos = pos + length
     end
@@ -1192,7 +719,7 @@ end
 local function dissect_block(tvb, tree, dict, check_id)
     local root = tree:add(vmsg, tvb:range(0, tvb:len()))
     local def = add_message_header(root, tvb, dict, check_id)
-    local ids, stopped = add_tags(root, tvb, dict)
+    local ids, stopped = add_tags(root, tvb, dict, def)
     if def then check_required(root, def, ids, dict) end
     local id, flags = tvb(0, 1):uint(), tvb(1, 1):uint()
     local summary = string.format("Message 0x%02x%s, flags 0x%02x, %s", id, def and " " .. def.name or "", flags,

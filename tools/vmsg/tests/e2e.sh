@@ -365,6 +365,23 @@ EOF
     err_has "vmsg dict: expected 'check FILE', 'gen FILE -o HEADER' or 'diff OLD NEW'"
     run 0 dict gen "$dict" -o "$work/demo.h" --namespace app::demo
     grep -q '^namespace app::demo {$' "$work/demo.h" || fail "the namespace is not app::demo"
+    # The export for the dissector: to standard output without -o; a
+    # refused dictionary exports nothing and is refused as check refuses it.
+    run 0 dict gen --lua "$dict"
+    out_has '  format = 1,'
+    out_has '    { id = 17, name = "command", required = { 1, 48 }, optional = {}, closed = false'
+    out_has '    { id = 32, name = "sensor", type = 4, object = "Sensor", members = {}, lists_members = false },'
+    no_err
+    run 1 dict gen --lua "$work/bad.json" -o "$work/bad.lua"
+    out_has "$work/bad.json:4: tags[1].id: duplicate tag id 1 (first at line 3)"
+    err_has "vmsg dict gen: $work/bad.json: 3 problems"
+    [[ ! -e $work/bad.lua ]] || fail "a Lua file was written for a refused dictionary"
+    run 2 dict gen --lua "$work/syntax.json" -o "$work/syntax.lua"
+    [[ ! -e $work/syntax.lua ]] || fail "a Lua file was written for a file that is not JSON"
+    run 2 dict check --lua "$dict"
+    err_has 'vmsg dict: --lua is an option of gen'
+    run 2 dict gen --lua "$dict" --namespace app
+    err_has 'vmsg dict: --namespace is an option of gen for C++, not of gen --lua'
 }
 
 case_dictionary_diff() {

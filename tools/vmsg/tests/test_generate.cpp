@@ -1,4 +1,4 @@
-// The code generator: its output for two dictionaries is what the golden
+// The code generator: its output for three dictionaries is what the golden
 // headers hold (regenerate them with `vmsg dict gen` after a deliberate
 // change, see README), and names that C++ or the generated classes keep
 // for themselves are escaped.
@@ -30,6 +30,7 @@ TEST(Generate, HeadersEqualTheGoldenOnes)
     } rows[] = {
         {VMSG_TOOL_EXAMPLES_DIR "/dictionary.json", VMSG_TOOL_TESTS_DIR "/golden/dictionary.h", "demo"},
         {VMSG_TOOL_TESTS_DIR "/dictionaries/good/full.json", VMSG_TOOL_TESTS_DIR "/golden/full.h", nullptr},
+        {VMSG_TOOL_TESTS_DIR "/dictionaries/good/closed.json", VMSG_TOOL_TESTS_DIR "/golden/closed.h", nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.dictionary);
@@ -69,8 +70,35 @@ TEST(Generate, EveryReservedNameOfTheReservedDictionaryIsEscaped)
         EXPECT_EQ(identifier(tag.name).rfind(tag.name + "_", 0), 0u) << tag.name;
     }
     EXPECT_GE(reserved, 90u);
-    for (const char* word : {"return", "class", "stop", "builder_", "take", "missingTags", "xor_eq"})
+    for (const char* word : {"return", "class", "stop", "builder_", "take", "missingTags", "xor_eq", "objects_"})
         EXPECT_NE(identifier(word), word) << word;
+}
+
+// Names the generator makes up for objects stay clear of the names the
+// dictionary already gives: a class is not named like one of its own
+// accessors, a reader's list of objects not like one of its tags.
+TEST(Generate, ObjectNamesDoNotClash)
+{
+    const Dictionary dict = Dictionary::parse(R"({
+      "messages": [ { "id": 1, "name": "m" } ],
+      "tags": [
+        { "id": 1, "name": "sensor", "type": "u8" },
+        { "id": 2, "name": "sensors", "type": "u8" },
+        { "id": 3, "name": "value", "type": "f32" },
+        { "id": 4, "name": "box", "type": "u8" }
+      ],
+      "meta": [
+        { "id": 1, "object": "Sensor", "members": ["sensors"] },
+        { "id": 4, "object": "value", "members": ["value"] }
+      ]
+    })");
+    const std::string header = generateHeader(dict, defaultOptions("clash.json", ""));
+    EXPECT_NE(header.find("class value_ {"), std::string::npos);
+    EXPECT_NE(header.find("std::optional<float> value() const"), std::string::npos);
+    EXPECT_NE(header.find("std::optional<std::uint8_t> sensors() const"), std::string::npos);
+    EXPECT_NE(header.find("const std::vector<::clash::objects::Sensor>& sensors_() const"), std::string::npos);
+    EXPECT_NE(header.find("const std::vector<::clash::objects::value_>& values() const"), std::string::npos);
+    EXPECT_NE(header.find("case 3: return \"value\";"), std::string::npos) << "tagName";
 }
 
 } // namespace

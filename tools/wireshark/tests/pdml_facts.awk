@@ -10,6 +10,7 @@
 #     stop unknown-type-code at 2 tag 5 code 9 length 1
 #     unknown-message
 #     missing-tag 1
+#     unexpected-tag 7
 #     segment 2
 #     reassembled-in 5
 #   joined 5: message 0x21 flags 0x00
@@ -71,6 +72,8 @@ function flush_section(    i) {
         print "  unknown-message"
     for (i = 1; i <= missing; i++)
         print "  missing-tag " missing_tag[i]
+    for (i = 1; i <= unexpected; i++)
+        print "  unexpected-tag " unexpected_tag[i]
     if (segment_list != "")
         print "  segments" segment_list
     for (i = 1; i <= extras; i++)
@@ -82,7 +85,7 @@ function flush_section(    i) {
 
 function start_section() {
     short_block = unknown_message = lua_error = in_unparsed = 0
-    count = missing = tag_notes = extras = 0
+    count = missing = unexpected = tag_notes = extras = 0
     msg_id = msg_name = flags = stop_reason = stop_header = segment_list = ""
     more = tag_nested = 0
     object_indent = -1
@@ -107,6 +110,8 @@ BEGIN {
     note_names["vmsg.text_without_nul"] = 1
     note_names["vmsg.dropped_payload"] = 1
     note_names["vmsg.type_differs"] = 1
+    note_names["vmsg.deprecated_tag"] = 1
+    note_names["vmsg.not_member"] = 1
     extra_names["vmsg.segment_mismatch"] = "segment-mismatch"
     extra_names["vmsg.not_reassembled"] = "not-reassembled"
     extra_names["vmsg.incomplete"] = "incomplete"
@@ -186,6 +191,11 @@ name == "vmsg.tag.str" || name == "vmsg.tag.bytes" { tag_value = "value " hex_va
 name in stop_names { stop_reason = stop_names[name] }
 name in note_names { tag_note[++tag_notes] = name }
 name == "vmsg.unknown_message" { unknown_message = 1 }
+name == "vmsg.unexpected_tag" {
+    text = attr($0, "showname")
+    match(text, /^Tag [0-9]+/)
+    unexpected_tag[++unexpected] = substr(text, RSTART + 4, RLENGTH - 4)
+}
 name == "vmsg.missing_tag" {
     text = attr($0, "showname")
     match(text, /tag [0-9]+/)

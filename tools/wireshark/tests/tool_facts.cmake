@@ -86,7 +86,8 @@ function(json_indexes out array)
     set(${out} "${indexes}" PARENT_SCOPE)
 endfunction()
 
-# The dictionary's findings: an unknown message id, missing required tags.
+# The dictionary's findings: an unknown message id, missing required tags,
+# the tags a closed message does not list.
 function(dictionary_facts out report)
     set(lines "")
     json_member(errors "${report}" endpoint errors)
@@ -103,6 +104,12 @@ function(dictionary_facts out report)
         string(JSON detail GET "${missing}" ${index} detail)
         math(EXPR id "0x${detail}")
         string(APPEND lines "  missing-tag ${id}\n")
+    endforeach()
+    json_member(unexpected "${report}" unexpected)
+    json_indexes(indexes "${unexpected}")
+    foreach(index IN LISTS indexes)
+        string(JSON id GET "${unexpected}" ${index} id)
+        string(APPEND lines "  unexpected-tag ${id}\n")
     endforeach()
     set(${out} "${lines}" PARENT_SCOPE)
 endfunction()

@@ -1,5 +1,6 @@
 // Writes random dictionaries for the test tool.dict.random: random_N.json
-// for N from 0, each checked by the tool's checker, and random.expected,
+// for N from 0 (closed and open messages, objects with and without
+// members, deprecated entries), each checked by the tool's checker, and random.expected,
 // the records the checker made of them in the form dump.h prints.
 //
 //   vmsg_random_dictionaries OUTDIR COUNT SEED
@@ -21,7 +22,8 @@ namespace {
 const char* const kTypes[] = {"null", "str", "u32", "u16", "u8", "bytes", "f32"};
 // Names the generator must escape, among ordinary ones.
 const char* const kAwkward[] = {"class", "id", "build", "count", "Reader", "Builder", "stop", "new", "take", "name",
-                                "isMessage", "missingTags", "tags_", "id_", "_x"};
+                                "isMessage", "missingTags", "tags_", "id_", "objects_", "std", "vmsg", "VTag",
+                                "VMsg", "_x"};
 
 std::string randomDictionary(std::mt19937& rng)
 {
@@ -46,7 +48,7 @@ std::string randomDictionary(std::mt19937& rng)
         while (!used.insert(id).second);
         tags.emplace_back(id, name("t"));
         out << (i ? "," : "") << "\n    {\"id\": " << id << ", \"name\": \"" << tags.back().second << "\", \"type\": \""
-            << kTypes[rng() % 7] << "\"}";
+            << kTypes[rng() % 7] << "\"" << (rng() % 5 == 0 ? ", \"deprecated\": true" : "") << "}";
     }
     out << "\n  ],\n  \"messages\": [";
     std::set<unsigned> messageIds;
@@ -57,10 +59,12 @@ std::string randomDictionary(std::mt19937& rng)
             id = rng() % 256;
         while (!messageIds.insert(id).second);
         out << (i ? "," : "") << "\n    {\"id\": " << id << ", \"name\": \"" << name("m") << "\"";
+        std::set<unsigned> required;
         if (!tags.empty() && rng() % 3) {
             out << ", \"required\": [";
             for (unsigned r = 0, n = rng() % 4; r < n; ++r) {
                 const auto& tag = tags[rng() % tags.size()];
+                required.insert(tag.first);
                 out << (r ? ", " : "");
                 if (rng() % 2)
                     out << tag.first;
@@ -69,10 +73,25 @@ std::string randomDictionary(std::mt19937& rng)
             }
             out << "]";
         }
+        // Closed: each optional tag once, none of them required.
+        if (rng() % 2) {
+            out << ", \"optional\": [";
+            bool firstOptional = true;
+            for (const auto& tag : tags) {
+                if (required.count(tag.first) || rng() % 2)
+                    continue;
+                out << (firstOptional ? "" : ", ") << tag.first;
+                firstOptional = false;
+            }
+            out << "]";
+        }
+        if (rng() % 5 == 0)
+            out << ", \"deprecated\": true";
         out << "}";
     }
     out << "\n  ],\n  \"meta\": [";
     bool first = true;
+    std::set<unsigned> members;
     for (const auto& tag : tags) {
         if (rng() % 3)
             continue;
@@ -81,6 +100,19 @@ std::string randomDictionary(std::mt19937& rng)
             out << ", \"name\": \"" << tag.second << "\"";
         if (rng() % 2)
             out << ", \"object\": \"" << name("o") << "\"";
+        // Members: any other tag that is no member yet.
+        if (rng() % 2) {
+            out << ", \"members\": [";
+            bool firstMember = true;
+            for (const auto& member : tags) {
+                if (member.first == tag.first || members.count(member.first) || rng() % 3)
+                    continue;
+                members.insert(member.first);
+                out << (firstMember ? "" : ", ") << "\"" << member.second << "\"";
+                firstMember = false;
+            }
+            out << "]";
+        }
         out << "}";
         first = false;
     }

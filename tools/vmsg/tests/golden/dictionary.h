@@ -55,6 +55,33 @@ inline constexpr CarrowMetaDef metas[] = {
 /// The dictionary: 2 message(s), 9 tag(s), 1 meta tag(s). For Carrow, vmsg::Endpoint and vmsg::structure.
 inline constexpr CarrowDictDef dictionary = {{0, 0}, 2, 9, 1, detail::messages, detail::tags, detail::metas};
 
+/// The name of tag @p id (a meta tag's included); null when the dictionary does not define it.
+constexpr const char* tagName(unsigned char id)
+{
+    switch (id) {
+    case 1: return "device";
+    case 2: return "name";
+    case 3: return "uptime";
+    case 32: return "sensor";
+    case 33: return "reading";
+    case 34: return "unit";
+    case 35: return "status";
+    case 48: return "action";
+    case 49: return "payload";
+    default: return nullptr;
+    }
+}
+
+/// The name of message @p id; null when the dictionary does not define it.
+constexpr const char* messageName(unsigned char id)
+{
+    switch (id) {
+    case 16: return "telemetry";
+    case 17: return "command";
+    default: return nullptr;
+    }
+}
+
 /// Message telemetry (id 16); requires device name.
 namespace messages::telemetry {
 

@@ -54,6 +54,33 @@ inline constexpr CarrowMetaDef metas[] = {
 /// The dictionary: 3 message(s), 8 tag(s), 2 meta tag(s). For Carrow, vmsg::Endpoint and vmsg::structure.
 inline constexpr CarrowDictDef dictionary = {{0, 0}, 3, 8, 2, detail::messages, detail::tags, detail::metas};
 
+/// The name of tag @p id (a meta tag's included); null when the dictionary does not define it.
+constexpr const char* tagName(unsigned char id)
+{
+    switch (id) {
+    case 1: return "device";
+    case 2: return "name";
+    case 3: return "level";
+    case 4: return "flag";
+    case 5: return "blob";
+    case 6: return "reading";
+    case 7: return "mark";
+    case 32: return "sensor";
+    default: return nullptr;
+    }
+}
+
+/// The name of message @p id; null when the dictionary does not define it.
+constexpr const char* messageName(unsigned char id)
+{
+    switch (id) {
+    case 0: return "hello";
+    case 16: return "telemetry";
+    case 255: return "bye";
+    default: return nullptr;
+    }
+}
+
 /// Message hello (id 0).
 namespace messages::hello {
 

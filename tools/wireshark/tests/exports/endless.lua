@@ -1,0 +1,2 @@
+-- Never returns.
+while true do end
