@@ -28,18 +28,20 @@ std::size_t gSpareCount = 0;
 
 // The type's tp_dealloc: what the struct sequence's own does for an
 // instance of 3 visible fields, without looking the count up in the
-// type's dictionary, and keeping the memory while there is room.
+// type's dictionary, and keeping the memory while there is room. A spare
+// keeps its type, and the reference to it, for the tag it becomes next.
 void tagDealloc(PyObject* self)
 {
     PyObject_GC_UnTrack(self);
     auto* tag = reinterpret_cast<PyTupleObject*>(self);
     for (Py_ssize_t i = 0; i < kTagFields; ++i)
-        Py_CLEAR(tag->ob_item[i]);
+        Py_XDECREF(tag->ob_item[i]);
     PyTypeObject* type = Py_TYPE(self);
-    if (gSpareCount < kSpareTags && type == gTagType && Py_SIZE(self) == kTagFields)
+    if (gSpareCount < kSpareTags && type == gTagType && Py_SIZE(self) == kTagFields) {
         gSpareTags[gSpareCount++] = self;
-    else
-        PyObject_GC_Del(self);
+        return;
+    }
+    PyObject_GC_Del(self);
     Py_DECREF(type);
 }
 
@@ -123,7 +125,10 @@ PyObject* typeNameObject(unsigned code)
     return code < gTypeNames.size() ? gTypeNames[code] : gUnknownType;
 }
 
-PyObject* newValue(const vmsg::TagView& tag)
+namespace {
+
+// newValue and newTag, inlined into the walk of newTagList.
+inline PyObject* valueOf(const vmsg::TagView& tag)
 {
     switch (tag.type) {
     case VTag::TagNull: Py_INCREF(Py_None); return Py_None;
@@ -149,9 +154,9 @@ PyObject* newValue(const vmsg::TagView& tag)
     return Py_None;
 }
 
-PyObject* newTag(const vmsg::TagView& tag)
+inline PyObject* tagOf(const vmsg::TagView& tag)
 {
-    PyObject* value = newValue(tag);
+    PyObject* value = valueOf(tag);
     if (!value)
         return nullptr;
     // What PyStructSequence_New does for a type whose fields are all
@@ -160,8 +165,10 @@ PyObject* newTag(const vmsg::TagView& tag)
     // collector (it holds no containers).
     PyTupleObject* out = nullptr;
     if (gSpareCount) {
-        // PyObject_Init: the type (and its reference) and a count of 1.
-        out = reinterpret_cast<PyTupleObject*>(PyObject_Init(gSpareTags[--gSpareCount], gTagType));
+        // A spare has its type and the reference to it: a new reference
+        // count is all it needs, as for the interpreter's spare tuples.
+        out = reinterpret_cast<PyTupleObject*>(gSpareTags[--gSpareCount]);
+        _Py_NewReference(reinterpret_cast<PyObject*>(out));
     } else {
         out = PyObject_GC_NewVar(PyTupleObject, gTagType, kTagFields);
         if (!out) {
@@ -176,6 +183,64 @@ PyObject* newTag(const vmsg::TagView& tag)
     out->ob_item[1] = name;
     out->ob_item[2] = value;
     return reinterpret_cast<PyObject*>(out);
+}
+
+} // namespace
+
+PyObject* newValue(const vmsg::TagView& tag)
+{
+    return valueOf(tag);
+}
+
+PyObject* newTag(const vmsg::TagView& tag)
+{
+    return tagOf(tag);
+}
+
+PyObject* newTagList(const unsigned char* data, std::size_t size, std::size_t offset)
+{
+    // Each tag becomes its vmsg.Tag as it is read, the first kShortList of
+    // them kept here until the list is made at its size: a short message
+    // is walked once. The tags after those are counted first, then read
+    // again straight into the list.
+    constexpr std::size_t kShortList = 64;
+    PyObject* first[kShortList];
+    std::size_t count = 0;
+    vmsg::TagView view;
+    const auto dropFirst = [&] {
+        for (std::size_t i = 0; i < count; ++i)
+            Py_DECREF(first[i]);
+    };
+    for (; count < kShortList && offset < size && vmsg::readTag(data, size, offset, view) == vmsg::Stop::End;
+         offset += view.size()) {
+        PyObject* tag = tagOf(view);
+        if (!tag) {
+            dropFirst();
+            return nullptr;
+        }
+        first[count++] = tag;
+    }
+    std::size_t rest = 0;
+    for (std::size_t at = offset; at < size && vmsg::readTag(data, size, at, view) == vmsg::Stop::End;
+         at += view.size())
+        ++rest;
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count + rest));
+    if (!list) {
+        dropFirst();
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < count; ++i)
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), first[i]);
+    for (std::size_t i = count; i < count + rest; ++i, offset += view.size()) {
+        vmsg::readTag(data, size, offset, view);
+        PyObject* tag = tagOf(view);
+        if (!tag) {
+            Py_DECREF(list); // with the tags made so far
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), tag);
+    }
+    return list;
 }
 
 py::object tagValue(const VTag& tag)
