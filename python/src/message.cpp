@@ -267,6 +267,13 @@ bool simpleMessageLayout()
 // leaves to it.
 destructor gInstanceDealloc = nullptr;
 
+// Instances of vmsg.Message whose last reference went, kept for the next
+// ones (a capture replay decodes a message per block and drops it again).
+// Each keeps its memory and its type's reference; its fields are set anew.
+constexpr std::size_t kSpareMessages = 64;
+std::array<PyObject*, kSpareMessages> gSpareMessages{};
+std::size_t gSpareMessageCount = 0;
+
 // vmsg.Message's deallocator: for an instance of the class itself in the
 // simple layout, with nothing pybind11 keeps about it elsewhere (no entry
 // in the registry, no objects kept alive with it, no weak references), the
@@ -290,6 +297,10 @@ void messageDealloc(PyObject* self)
         py::detail::call_operator_delete(static_cast<Message*>(instance->simple_value_holder[0]),
                                          messageType()->type_size, messageType()->type_align);
     }
+    if (gSpareMessageCount < kSpareMessages && !PyType_IS_GC(type)) {
+        gSpareMessages[gSpareMessageCount++] = self;
+        return;
+    }
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -298,7 +309,17 @@ void messageDealloc(PyObject* self)
 py::object newMessageObject(std::unique_ptr<Message> message)
 {
     PyTypeObject* type = messageType()->type;
-    PyObject* self = type->tp_alloc(type, 0);
+    PyObject* self = nullptr;
+    if (gSpareMessageCount) {
+        // What tp_alloc gives, but for the type and its reference, which
+        // the spare kept.
+        self = gSpareMessages[--gSpareMessageCount];
+        std::memset(reinterpret_cast<char*>(self) + sizeof(PyObject), 0,
+                    static_cast<std::size_t>(type->tp_basicsize) - sizeof(PyObject));
+        _Py_NewReference(self);
+    } else {
+        self = type->tp_alloc(type, 0);
+    }
     if (!self)
         throw py::error_already_set();
     auto* instance = reinterpret_cast<py::detail::instance*>(self);
