@@ -289,9 +289,13 @@ void messageDealloc(PyObject* self)
         return;
     }
     if (instance->simple_holder_constructed) {
-        const py::error_scope keep; // the destructor may run Python code
         auto& holder = *reinterpret_cast<std::unique_ptr<Message>*>(&instance->simple_value_holder[1]);
-        holder.~unique_ptr<Message>();
+        if (PyErr_Occurred()) {
+            const py::error_scope keep; // the destructor may run Python code
+            holder.~unique_ptr<Message>();
+        } else {
+            holder.~unique_ptr<Message>();
+        }
         instance->simple_holder_constructed = false;
     } else if (instance->simple_value_holder[0]) {
         py::detail::call_operator_delete(static_cast<Message*>(instance->simple_value_holder[0]),
@@ -790,6 +794,29 @@ Origin originOf(const unsigned char* block, std::size_t size, py::bytes kept)
     while (reader.next(tag)) {
     }
     return {reader.stop(), reader.offset(), std::move(kept)};
+}
+
+namespace {
+constexpr std::size_t kSpareMemory = 64;
+std::array<void*, kSpareMemory> gSpareMemory{};
+std::size_t gSpareMemoryCount = 0;
+} // namespace
+
+void* Message::operator new(std::size_t size)
+{
+    if (size == sizeof(Message) && gSpareMemoryCount)
+        return gSpareMemory[--gSpareMemoryCount];
+    return ::operator new(size);
+}
+
+void Message::operator delete(void* memory) noexcept
+{
+    // The class is final: every block kept has the size of a Message.
+    if (memory && gSpareMemoryCount < kSpareMemory) {
+        gSpareMemory[gSpareMemoryCount++] = memory;
+        return;
+    }
+    ::operator delete(memory);
 }
 
 Message::Message(unsigned char id, unsigned char flags) : mId(id), mFlags(flags) {}

@@ -139,7 +139,13 @@ inline PyObject* valueOf(const vmsg::TagView& tag)
         return value;
     }
     case VTag::TagUInt16: return PyLong_FromLong(tag.u16());
-    case VTag::TagUInt32: return PyLong_FromUnsignedLong(tag.u32());
+    case VTag::TagUInt32:
+        // Where a long holds every u32, the signed call: it has the
+        // interpreter's quick path for values below 2**30.
+        if constexpr (sizeof(long) > sizeof(std::uint32_t))
+            return PyLong_FromLong(static_cast<long>(tag.u32()));
+        else
+            return PyLong_FromUnsignedLong(tag.u32());
     case VTag::TagFloat: return PyFloat_FromDouble(static_cast<double>(tag.f32()));
     case VTag::TagString: {
         const std::string_view text = tag.text();
