@@ -248,7 +248,8 @@ PyObject* newTagList(const unsigned char* data, std::size_t size, std::size_t of
         dropFirst();
         return nullptr;
     }
-    movePointers(reinterpret_cast<PyListObject*>(list)->ob_item, first, count);
+    if (count) // an empty list has no items array
+        movePointers(reinterpret_cast<PyListObject*>(list)->ob_item, first, count);
     for (std::size_t i = count; i < count + rest; ++i, offset += view.size()) {
         vmsg::readTag(data, size, offset, view);
         PyObject* tag = tagOf(view);
