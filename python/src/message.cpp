@@ -253,13 +253,15 @@ void adopt(PyObject* self, std::unique_ptr<Message> message)
 }
 
 // Whether an instance of vmsg.Message itself has pybind11's simple layout
-// (one value pointer and the holder in the instance): then a new one needs
-// no look-up of the type's bases to be set up.
+// (one value pointer and the holder in the instance) and no memory beyond
+// pybind11's instance: then a new one needs no look-up of the type's bases
+// to be set up, and a spare is made new by setting those fields.
 bool simpleMessageLayout()
 {
     static const bool simple =
         py::detail::all_type_info(messageType()->type).size() == 1 &&
-        messageType()->holder_size_in_ptrs <= py::detail::instance_simple_holder_in_ptrs();
+        messageType()->holder_size_in_ptrs <= py::detail::instance_simple_holder_in_ptrs() &&
+        messageType()->type->tp_basicsize == static_cast<Py_ssize_t>(sizeof(py::detail::instance));
     return simple;
 }
 
@@ -301,12 +303,28 @@ void messageDealloc(PyObject* self)
         py::detail::call_operator_delete(static_cast<Message*>(instance->simple_value_holder[0]),
                                          messageType()->type_size, messageType()->type_align);
     }
-    if (gSpareMessageCount < kSpareMessages && !PyType_IS_GC(type)) {
+    if (gSpareMessageCount < kSpareMessages && simpleMessageLayout() && !PyType_IS_GC(type)) {
         gSpareMessages[gSpareMessageCount++] = self;
         return;
     }
     type->tp_free(self);
     Py_DECREF(type);
+}
+
+// The fields after the object header of a new vmsg.Message in the simple
+// layout: zero, as tp_alloc leaves them, but for the two flags that
+// allocate_layout sets. Copied in one go: setting the flags bit by bit
+// right after zeroing the memory would read back a byte still on its way.
+const py::detail::instance& freshInstance()
+{
+    static const py::detail::instance fresh = [] {
+        py::detail::instance fields;
+        std::memset(static_cast<void*>(&fields), 0, sizeof fields);
+        fields.owned = true;
+        fields.simple_layout = true;
+        return fields;
+    }();
+    return fresh;
 }
 
 // A new vmsg.Message holding @p message.
@@ -315,26 +333,23 @@ py::object newMessageObject(std::unique_ptr<Message> message)
     PyTypeObject* type = messageType()->type;
     PyObject* self = nullptr;
     if (gSpareMessageCount) {
-        // What tp_alloc gives, but for the type and its reference, which
-        // the spare kept.
+        // A spare (kept only in the simple layout) has its type and the
+        // reference to it.
         self = gSpareMessages[--gSpareMessageCount];
-        std::memset(reinterpret_cast<char*>(self) + sizeof(PyObject), 0,
-                    static_cast<std::size_t>(type->tp_basicsize) - sizeof(PyObject));
         _Py_NewReference(self);
     } else {
         self = type->tp_alloc(type, 0);
-    }
-    if (!self)
-        throw py::error_already_set();
-    auto* instance = reinterpret_cast<py::detail::instance*>(self);
-    if (simpleMessageLayout()) {
-        // What allocate_layout sets for that layout; tp_alloc zeroed the rest.
-        instance->simple_layout = true;
-        instance->owned = true;
-    } else {
-        instance->allocate_layout();
+        if (!self)
+            throw py::error_already_set();
     }
     py::object out = py::reinterpret_steal<py::object>(self);
+    if (simpleMessageLayout()) {
+        constexpr std::size_t header = sizeof(PyObject);
+        std::memcpy(reinterpret_cast<char*>(self) + header, reinterpret_cast<const char*>(&freshInstance()) + header,
+                    sizeof(py::detail::instance) - header);
+    } else {
+        reinterpret_cast<py::detail::instance*>(self)->allocate_layout();
+    }
     adopt(self, std::move(message));
     return out;
 }
