@@ -379,8 +379,8 @@ std::unique_ptr<Message> makeMessage(py::handle id, py::handle flags, py::handle
 py::object decode(py::handle data)
 {
     const Bytes bytes(data, "decode(): data");
-    if (const std::string why = parseFailure(bytes.size()); !why.empty())
-        raiseCode(ErrParseFailed, why);
+    if (bytes.size() < vmsg::kMessageHeaderSize || bytes.size() > kMaxParsed)
+        raiseCode(ErrParseFailed, parseFailure(bytes.size()));
     // The message is parsed, and the walk for its stop made, when something
     // needs them; its tags are read from the block it keeps.
     Origin origin{vmsg::Stop::End, 0, bytes.keep(), false};
