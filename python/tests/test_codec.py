@@ -265,6 +265,25 @@ def test_decoded_messages_made_and_dropped_by_the_hundred_keep_their_own_block()
     assert watched() is None and len(gone) == 2 and vmsg.decode(blocks[5])[2] == "m5"
 
 
+def test_tags_in_reference_cycles_are_collected_and_their_memory_reused_safely():
+    class Box:
+        pass
+
+    block = vmsg.Message(1, tags=[(i, "bytes", bytes([i])) for i in range(40)]).encode()
+    watched = []
+    for i in range(50):  # tags the collector tracks, then kept for the module's tags
+        box = Box()
+        box.tag = vmsg.Tag((i, "box", box))
+        watched.append(weakref.ref(box))
+        del box
+    gc.collect()
+    assert all(w() is None for w in watched)
+    kept = [vmsg.decode(block).tags for _ in range(3)]
+    gc.collect()  # a reused tag still tracked would be visited here
+    assert all(tags == [(i, "bytes", bytes([i])) for i in range(40)] for tags in kept)
+    assert all(not gc.is_tracked(tag) for tag in kept[0])
+
+
 def test_the_fast_entry_points_take_arguments_and_subclasses_as_before():
     assert vmsg.decode(data=README_BLOCK).tags == README_TAGS
     assert vmsg.decode(bytearray(README_BLOCK)).tags == vmsg.decode(memoryview(README_BLOCK)).tags == README_TAGS
