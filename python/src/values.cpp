@@ -211,7 +211,7 @@ namespace {
 // string instruction that starts slowly for a dozen pointers.
 [[gnu::noinline]] void movePointers(PyObject** to, PyObject* const* from, std::size_t count)
 {
-    std::memcpy(to, from, count * sizeof *from);
+    std::memcpy(to, from, count * sizeof(PyObject*));
 }
 
 } // namespace
