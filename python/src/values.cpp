@@ -27,13 +27,45 @@ constexpr std::size_t kSpareTags = 2048;
 std::array<PyObject*, kSpareTags> gSpareTags{};
 std::size_t gSpareCount = 0;
 
+// Whether a field of @p self is of a type the collector tracks: only then
+// can the tag be part of a reference cycle.
+inline bool holdsContainers(PyObject* self)
+{
+    auto* tag = reinterpret_cast<PyTupleObject*>(self);
+    for (Py_ssize_t i = 0; i < kTagFields; ++i) {
+        if (tag->ob_item[i] && PyType_IS_GC(Py_TYPE(tag->ob_item[i])))
+            return true;
+    }
+    return false;
+}
+
+// The struct sequence's tp_new, which tagNew calls.
+newfunc gStructSeqNew = nullptr;
+
+// The type's tp_new (vmsg.Tag((id, type, value)) from Python): the struct
+// sequence's, then, as the interpreter does for tuples, the new tag taken
+// off the collector's list when none of its fields can lead back to it.
+// So a vmsg.Tag itself is tracked only while it holds containers, as the
+// module's own tags (never tracked) never do, and tagDealloc needs no call
+// to find out.
+PyObject* tagNew(PyTypeObject* type, PyObject* args, PyObject* kwds)
+{
+    PyObject* self = gStructSeqNew(type, args, kwds);
+    // (The type takes no subclasses, whose instances could hold a
+    // dictionary; the test of the type keeps it so should that change.)
+    if (self && Py_TYPE(self) == gTagType && !holdsContainers(self))
+        PyObject_GC_UnTrack(self);
+    return self;
+}
+
 // The type's tp_dealloc: what the struct sequence's own does for an
 // instance of 3 visible fields, without looking the count up in the
 // type's dictionary, and keeping the memory while there is room. A spare
 // keeps its type, and the reference to it, for the tag it becomes next.
 void tagDealloc(PyObject* self)
 {
-    PyObject_GC_UnTrack(self);
+    if (Py_TYPE(self) != gTagType || holdsContainers(self))
+        PyObject_GC_UnTrack(self);
     auto* tag = reinterpret_cast<PyTupleObject*>(self);
     for (Py_ssize_t i = 0; i < kTagFields; ++i)
         Py_XDECREF(tag->ob_item[i]);
@@ -97,6 +129,8 @@ void defineValues(py::module_& module)
         tagType.attr("n_sequence_fields").cast<Py_ssize_t>() != kTagFields)
         throw std::logic_error("vmsg.Tag: unexpected field counts");
     gTagType->tp_dealloc = tagDealloc;
+    gStructSeqNew = gTagType->tp_new;
+    gTagType->tp_new = tagNew;
     for (std::size_t i = 0; i < gBytes.size(); ++i) {
         gBytes[i] = PyLong_FromSize_t(i);
         if (!gBytes[i])

@@ -278,6 +278,8 @@ def test_tags_in_reference_cycles_are_collected_and_their_memory_reused_safely()
         del box
     gc.collect()
     assert all(w() is None for w in watched)
+    # Only a tag that holds containers is left to the collector.
+    assert not gc.is_tracked(vmsg.Tag((1, "u8", 2))) and gc.is_tracked(vmsg.Tag((1, "x", [])))
     kept = [vmsg.decode(block).tags for _ in range(3)]
     gc.collect()  # a reused tag still tracked would be visited here
     assert all(tags == [(i, "bytes", bytes([i])) for i in range(40)] for tags in kept)
