@@ -64,8 +64,14 @@ PyObject* tagNew(PyTypeObject* type, PyObject* args, PyObject* kwds)
 // keeps its type, and the reference to it, for the tag it becomes next.
 void tagDealloc(PyObject* self)
 {
+#if PY_VERSION_HEX < 0x030D0000
+    // Every exact vmsg.Tag of these versions is made by tagOf or tagNew.
     if (Py_TYPE(self) != gTagType || holdsContainers(self))
         PyObject_GC_UnTrack(self);
+#else
+    // Later versions make struct sequences in more ways (__replace__).
+    PyObject_GC_UnTrack(self);
+#endif
     auto* tag = reinterpret_cast<PyTupleObject*>(self);
     for (Py_ssize_t i = 0; i < kTagFields; ++i)
         Py_XDECREF(tag->ob_item[i]);
