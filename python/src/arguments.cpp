@@ -187,7 +187,8 @@ Bytes::Bytes(py::handle value, const Where& where) : mObject(value), mView{}
 
 Bytes::~Bytes()
 {
-    PyBuffer_Release(&mView);
+    if (mView.obj) // none for a bytes read in place
+        PyBuffer_Release(&mView);
 }
 
 py::bytes Bytes::keep() const

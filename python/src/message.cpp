@@ -218,6 +218,125 @@ py::detail::type_info* messageType()
     return type;
 }
 
+// Gives @p message to the instance @p self of vmsg.Message (or of a
+// subclass made in Python), whose layout pybind11 has set up: the value and
+// its holder, as pybind11's init_instance sets them, but without entering
+// the instance in pybind11's registry of C++ addresses. That registry is
+// only read to hand an existing C++ object back to Python by address, which
+// no call does for a message, and an insert and an erase in it cost as much
+// as the rest of a decode. pybind11 deregisters at deallocation only an
+// instance marked as registered.
+void adopt(PyObject* self, std::unique_ptr<Message> message)
+{
+    auto* instance = reinterpret_cast<py::detail::instance*>(self);
+    py::detail::value_and_holder holder = instance->get_value_and_holder(messageType());
+    holder.value_ptr() = message.get();
+    new (std::addressof(holder.holder<std::unique_ptr<Message>>())) std::unique_ptr<Message>(std::move(message));
+    holder.set_holder_constructed();
+}
+
+// Whether an instance of vmsg.Message itself has pybind11's simple layout
+// (one value pointer and the holder in the instance) and no memory beyond
+// pybind11's instance: then a new one needs no look-up of the type's bases
+// to be set up, and a spare is made new by setting those fields.
+bool simpleMessageLayout()
+{
+    static const bool simple =
+        py::detail::all_type_info(messageType()->type).size() == 1 &&
+        messageType()->holder_size_in_ptrs <= py::detail::instance_simple_holder_in_ptrs() &&
+        messageType()->type->tp_basicsize == static_cast<Py_ssize_t>(sizeof(py::detail::instance));
+    return simple;
+}
+
+// pybind11's deallocator of its instances, for the messages messageDealloc
+// leaves to it.
+destructor gInstanceDealloc = nullptr;
+
+// Instances of vmsg.Message whose last reference went, kept for the next
+// ones (a capture replay decodes a message per block and drops it again).
+// Each keeps its memory and its type's reference; its fields are set anew.
+constexpr std::size_t kSpareMessages = 64;
+std::array<PyObject*, kSpareMessages> gSpareMessages{};
+std::size_t gSpareMessageCount = 0;
+
+// vmsg.Message's deallocator: for an instance of the class itself in the
+// simple layout, with nothing pybind11 keeps about it elsewhere (no entry
+// in the registry, no objects kept alive with it, no weak references), the
+// steps of pybind11's own: the Message deleted with any Python error kept
+// aside, then the memory freed. Everything else goes to pybind11's.
+void messageDealloc(PyObject* self)
+{
+    auto* instance = reinterpret_cast<py::detail::instance*>(self);
+    PyTypeObject* type = Py_TYPE(self);
+    if (type != messageType()->type || !instance->simple_layout || instance->simple_instance_registered ||
+        instance->has_patients || instance->weakrefs) {
+        gInstanceDealloc(self);
+        return;
+    }
+    if (instance->simple_holder_constructed) {
+        auto& holder = *reinterpret_cast<std::unique_ptr<Message>*>(&instance->simple_value_holder[1]);
+        if (PyErr_Occurred()) {
+            const py::error_scope keep; // the destructor may run Python code
+            holder.~unique_ptr<Message>();
+        } else {
+            holder.~unique_ptr<Message>();
+        }
+        instance->simple_holder_constructed = false;
+    } else if (instance->simple_value_holder[0]) {
+        py::detail::call_operator_delete(static_cast<Message*>(instance->simple_value_holder[0]),
+                                         messageType()->type_size, messageType()->type_align);
+    }
+    if (gSpareMessageCount < kSpareMessages && simpleMessageLayout() && !PyType_IS_GC(type)) {
+        gSpareMessages[gSpareMessageCount++] = self;
+        return;
+    }
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// The fields after the object header of a new vmsg.Message in the simple
+// layout: zero, as tp_alloc leaves them, but for the two flags that
+// allocate_layout sets. Copied in one go: setting the flags bit by bit
+// right after zeroing the memory would read back a byte still on its way.
+const py::detail::instance& freshInstance()
+{
+    static const py::detail::instance fresh = [] {
+        py::detail::instance fields;
+        std::memset(static_cast<void*>(&fields), 0, sizeof fields);
+        fields.owned = true;
+        fields.simple_layout = true;
+        return fields;
+    }();
+    return fresh;
+}
+
+// A new vmsg.Message holding @p message.
+py::object newMessageObject(std::unique_ptr<Message> message)
+{
+    PyTypeObject* type = messageType()->type;
+    PyObject* self = nullptr;
+    if (gSpareMessageCount) {
+        // A spare (kept only in the simple layout) has its type and the
+        // reference to it.
+        self = gSpareMessages[--gSpareMessageCount];
+        _Py_NewReference(self);
+    } else {
+        self = type->tp_alloc(type, 0);
+        if (!self)
+            throw py::error_already_set();
+    }
+    py::object out = py::reinterpret_steal<py::object>(self);
+    if (simpleMessageLayout()) {
+        constexpr std::size_t header = sizeof(PyObject);
+        std::memcpy(reinterpret_cast<char*>(self) + header, reinterpret_cast<const char*>(&freshInstance()) + header,
+                    sizeof(py::detail::instance) - header);
+    } else {
+        reinterpret_cast<py::detail::instance*>(self)->allocate_layout();
+    }
+    adopt(self, std::move(message));
+    return out;
+}
+
 std::unique_ptr<Message> makeMessage(py::handle id, py::handle flags, py::handle tags)
 {
     auto message = std::make_unique<Message>(byteArgument(id, "Message(): id"), byteArgument(flags, "Message(): flags"));
@@ -243,14 +362,12 @@ std::unique_ptr<Message> makeMessage(py::handle id, py::handle flags, py::handle
 py::object decode(py::handle data)
 {
     const Bytes bytes(data, "decode(): data");
-    if (const std::string why = parseFailure(bytes.size()); !why.empty())
-        raiseCode(ErrParseFailed, why);
+    if (bytes.size() < vmsg::kMessageHeaderSize || bytes.size() > kMaxParsed)
+        raiseCode(ErrParseFailed, parseFailure(bytes.size()));
     // The message is parsed, and the walk for its stop made, when something
     // needs them; its tags are read from the block it keeps.
     Origin origin{vmsg::Stop::End, 0, bytes.keep(), false};
-    auto message = std::make_unique<Message>(std::move(origin));
-    return py::reinterpret_steal<py::object>(py::detail::type_caster_generic::cast(
-        message.get(), py::return_value_policy::take_ownership, {}, messageType(), nullptr, nullptr, &message));
+    return newMessageObject(std::make_unique<Message>(std::move(origin)));
 }
 
 int frameArgument(py::handle frame, const Where& where)
@@ -374,9 +491,8 @@ PyObject* decodeEntry(PyObject*, PyObject* const* args, Py_ssize_t count, PyObje
 }
 
 // Message(id, flags=0, tags=()): what pybind11's constructor does (the
-// value made, then the holder and the instance's registration by
-// init_instance), without its dispatcher. A second call leaves the
-// message as it is, as pybind11 does.
+// value made, then its holder; see adopt), without its dispatcher. A
+// second call leaves the message as it is, as pybind11 does.
 PyObject* initEntry(PyObject* self, PyObject* const* args, Py_ssize_t count, PyObject* names) noexcept
 {
     return guarded([&]() -> PyObject* {
@@ -408,15 +524,11 @@ PyObject* initEntry(PyObject* self, PyObject* const* args, Py_ssize_t count, PyO
             return nullptr;
         }
         auto* instance = reinterpret_cast<py::detail::instance*>(self);
-        py::detail::value_and_holder holder = instance->get_value_and_holder(messageType());
-        if (holder.instance_registered())
+        if (instance->get_value_and_holder(messageType()).holder_constructed())
             Py_RETURN_NONE;
         const py::object noTags = py::tuple();
-        std::unique_ptr<Message> message =
-            makeMessage(given[0], given[1] ? py::handle(given[1]) : py::handle(gZero),
-                        given[2] ? py::handle(given[2]) : py::handle(noTags));
-        holder.value_ptr() = message.release();
-        holder.type->init_instance(instance, nullptr);
+        adopt(self, makeMessage(given[0], given[1] ? py::handle(given[1]) : py::handle(gZero),
+                                given[2] ? py::handle(given[2]) : py::handle(noTags)));
         Py_RETURN_NONE;
     });
 }
@@ -606,6 +718,8 @@ void defineMessageClass(py::module_& module)
     // .tags and encode() are called per message: plain descriptors, without
     // pybind11's dispatcher.
     auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+    gInstanceDealloc = type->tp_dealloc;
+    type->tp_dealloc = messageDealloc;
     setDescriptor(cls, "tags", PyDescr_NewGetSet(type, &gTagsDef));
     cls.def_property_readonly(
         "tag_count", [](Message& m) { return m.msg().mTagCount; },
@@ -678,6 +792,29 @@ Origin originOf(const unsigned char* block, std::size_t size, py::bytes kept)
     while (reader.next(tag)) {
     }
     return {reader.stop(), reader.offset(), std::move(kept)};
+}
+
+namespace {
+constexpr std::size_t kSpareMemory = 64;
+std::array<void*, kSpareMemory> gSpareMemory{};
+std::size_t gSpareMemoryCount = 0;
+} // namespace
+
+void* Message::operator new(std::size_t size)
+{
+    if (size == sizeof(Message) && gSpareMemoryCount)
+        return gSpareMemory[--gSpareMemoryCount];
+    return ::operator new(size);
+}
+
+void Message::operator delete(void* memory) noexcept
+{
+    // The class is final: every block kept has the size of a Message.
+    if (memory && gSpareMemoryCount < kSpareMemory) {
+        gSpareMemory[gSpareMemoryCount++] = memory;
+        return;
+    }
+    ::operator delete(memory);
 }
 
 Message::Message(unsigned char id, unsigned char flags) : mId(id), mFlags(flags) {}
@@ -780,35 +917,10 @@ py::list Message::tags()
     } else {
         return tagList(msg());
     }
-    // Read once into views, so that the list is made at its size; a
-    // message of up to kShortMessage tags needs no heap for them.
-    constexpr std::size_t kShortMessage = 32;
-    std::array<vmsg::TagView, kShortMessage> shortViews;
-    std::vector<vmsg::TagView> longViews;
-    vmsg::TagView* views = shortViews.data();
-    std::size_t count = 0;
-    vmsg::TagView view;
-    for (; offset < size && vmsg::readTag(data, size, offset, view) == vmsg::Stop::End; offset += view.size()) {
-        if (count == kShortMessage) {
-            longViews.assign(shortViews.begin(), shortViews.end());
-            views = nullptr;
-        }
-        if (views)
-            views[count] = view;
-        else
-            longViews.push_back(view);
-        ++count;
-    }
-    if (!views)
-        views = longViews.data();
-    py::list out(static_cast<Py_ssize_t>(count));
-    for (std::size_t i = 0; i < count; ++i) {
-        PyObject* tag = newTag(views[i]);
-        if (!tag)
-            throw py::error_already_set();
-        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), tag);
-    }
-    return out;
+    PyObject* list = newTagList(data, size, offset);
+    if (!list)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::list>(list);
 }
 
 std::optional<py::bytes> Message::block()

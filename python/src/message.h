@@ -49,7 +49,7 @@ std::string parseFailure(std::size_t size);
 /// encoding from Python build no tag objects of the library. Added tags are
 /// moved onto the message (VMsg::addSegment) when it is next read, so that
 /// a chain of additions builds one message, as the C++ builder does.
-class Message {
+class Message final {
 public:
     /// An empty message.
     Message(unsigned char id, unsigned char flags);
@@ -58,6 +58,12 @@ public:
     Message(std::unique_ptr<VMsg> msg, std::optional<Origin> origin);
     /// A message parsed from @p origin's block when it is first needed.
     explicit Message(Origin origin);
+
+    /// A message is made and dropped per block decoded: the memory of the
+    /// last ones is kept for the next. Called with the GIL held, as every
+    /// Message is made and deleted by Python's calls.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* memory) noexcept;
 
     /// The message, with every tag added so far.
     VMsg& msg();

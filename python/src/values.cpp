@@ -7,6 +7,7 @@
 #include <vmsg.hpp>
 
 #include <array>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -26,20 +27,60 @@ constexpr std::size_t kSpareTags = 2048;
 std::array<PyObject*, kSpareTags> gSpareTags{};
 std::size_t gSpareCount = 0;
 
+// Whether a field of @p self is of a type the collector tracks: only then
+// can the tag be part of a reference cycle.
+inline bool holdsContainers(PyObject* self)
+{
+    auto* tag = reinterpret_cast<PyTupleObject*>(self);
+    for (Py_ssize_t i = 0; i < kTagFields; ++i) {
+        if (tag->ob_item[i] && PyType_IS_GC(Py_TYPE(tag->ob_item[i])))
+            return true;
+    }
+    return false;
+}
+
+// The struct sequence's tp_new, which tagNew calls.
+newfunc gStructSeqNew = nullptr;
+
+// The type's tp_new (vmsg.Tag((id, type, value)) from Python): the struct
+// sequence's, then, as the interpreter does for tuples, the new tag taken
+// off the collector's list when none of its fields can lead back to it.
+// So a vmsg.Tag itself is tracked only while it holds containers, as the
+// module's own tags (never tracked) never do, and tagDealloc needs no call
+// to find out.
+PyObject* tagNew(PyTypeObject* type, PyObject* args, PyObject* kwds)
+{
+    PyObject* self = gStructSeqNew(type, args, kwds);
+    // (The type takes no subclasses, whose instances could hold a
+    // dictionary; the test of the type keeps it so should that change.)
+    if (self && Py_TYPE(self) == gTagType && !holdsContainers(self))
+        PyObject_GC_UnTrack(self);
+    return self;
+}
+
 // The type's tp_dealloc: what the struct sequence's own does for an
 // instance of 3 visible fields, without looking the count up in the
-// type's dictionary, and keeping the memory while there is room.
+// type's dictionary, and keeping the memory while there is room. A spare
+// keeps its type, and the reference to it, for the tag it becomes next.
 void tagDealloc(PyObject* self)
 {
+#if PY_VERSION_HEX < 0x030D0000
+    // Every exact vmsg.Tag of these versions is made by tagOf or tagNew.
+    if (Py_TYPE(self) != gTagType || holdsContainers(self))
+        PyObject_GC_UnTrack(self);
+#else
+    // Later versions make struct sequences in more ways (__replace__).
     PyObject_GC_UnTrack(self);
+#endif
     auto* tag = reinterpret_cast<PyTupleObject*>(self);
     for (Py_ssize_t i = 0; i < kTagFields; ++i)
-        Py_CLEAR(tag->ob_item[i]);
+        Py_XDECREF(tag->ob_item[i]);
     PyTypeObject* type = Py_TYPE(self);
-    if (gSpareCount < kSpareTags && type == gTagType && Py_SIZE(self) == kTagFields)
+    if (gSpareCount < kSpareTags && type == gTagType && Py_SIZE(self) == kTagFields) {
         gSpareTags[gSpareCount++] = self;
-    else
-        PyObject_GC_Del(self);
+        return;
+    }
+    PyObject_GC_Del(self);
     Py_DECREF(type);
 }
 
@@ -94,6 +135,8 @@ void defineValues(py::module_& module)
         tagType.attr("n_sequence_fields").cast<Py_ssize_t>() != kTagFields)
         throw std::logic_error("vmsg.Tag: unexpected field counts");
     gTagType->tp_dealloc = tagDealloc;
+    gStructSeqNew = gTagType->tp_new;
+    gTagType->tp_new = tagNew;
     for (std::size_t i = 0; i < gBytes.size(); ++i) {
         gBytes[i] = PyLong_FromSize_t(i);
         if (!gBytes[i])
@@ -123,7 +166,10 @@ PyObject* typeNameObject(unsigned code)
     return code < gTypeNames.size() ? gTypeNames[code] : gUnknownType;
 }
 
-PyObject* newValue(const vmsg::TagView& tag)
+namespace {
+
+// newValue and newTag, inlined into the walk of newTagList.
+inline PyObject* valueOf(const vmsg::TagView& tag)
 {
     switch (tag.type) {
     case VTag::TagNull: Py_INCREF(Py_None); return Py_None;
@@ -133,7 +179,13 @@ PyObject* newValue(const vmsg::TagView& tag)
         return value;
     }
     case VTag::TagUInt16: return PyLong_FromLong(tag.u16());
-    case VTag::TagUInt32: return PyLong_FromUnsignedLong(tag.u32());
+    case VTag::TagUInt32:
+        // Where a long holds every u32, the signed call: it has the
+        // interpreter's quick path for values below 2**30.
+        if constexpr (sizeof(long) > sizeof(std::uint32_t))
+            return PyLong_FromLong(static_cast<long>(tag.u32()));
+        else
+            return PyLong_FromUnsignedLong(tag.u32());
     case VTag::TagFloat: return PyFloat_FromDouble(static_cast<double>(tag.f32()));
     case VTag::TagString: {
         const std::string_view text = tag.text();
@@ -149,9 +201,9 @@ PyObject* newValue(const vmsg::TagView& tag)
     return Py_None;
 }
 
-PyObject* newTag(const vmsg::TagView& tag)
+inline PyObject* tagOf(const vmsg::TagView& tag)
 {
-    PyObject* value = newValue(tag);
+    PyObject* value = valueOf(tag);
     if (!value)
         return nullptr;
     // What PyStructSequence_New does for a type whose fields are all
@@ -160,8 +212,10 @@ PyObject* newTag(const vmsg::TagView& tag)
     // collector (it holds no containers).
     PyTupleObject* out = nullptr;
     if (gSpareCount) {
-        // PyObject_Init: the type (and its reference) and a count of 1.
-        out = reinterpret_cast<PyTupleObject*>(PyObject_Init(gSpareTags[--gSpareCount], gTagType));
+        // A spare has its type and the reference to it: a new reference
+        // count is all it needs, as for the interpreter's spare tuples.
+        out = reinterpret_cast<PyTupleObject*>(gSpareTags[--gSpareCount]);
+        _Py_NewReference(reinterpret_cast<PyObject*>(out));
     } else {
         out = PyObject_GC_NewVar(PyTupleObject, gTagType, kTagFields);
         if (!out) {
@@ -176,6 +230,76 @@ PyObject* newTag(const vmsg::TagView& tag)
     out->ob_item[1] = name;
     out->ob_item[2] = value;
     return reinterpret_cast<PyObject*>(out);
+}
+
+} // namespace
+
+PyObject* newValue(const vmsg::TagView& tag)
+{
+    return valueOf(tag);
+}
+
+PyObject* newTag(const vmsg::TagView& tag)
+{
+    return tagOf(tag);
+}
+
+namespace {
+
+// Copies @p count pointers. Out of line, so that the copy is a call of
+// memcpy: inlined, for a count known to be small, the compiler makes it a
+// string instruction that starts slowly for a dozen pointers.
+[[gnu::noinline]] void movePointers(PyObject** to, PyObject* const* from, std::size_t count)
+{
+    std::memcpy(to, from, count * sizeof(PyObject*));
+}
+
+} // namespace
+
+PyObject* newTagList(const unsigned char* data, std::size_t size, std::size_t offset)
+{
+    // Each tag becomes its vmsg.Tag as it is read, the first kShortList of
+    // them kept here until the list is made at its size: a short message
+    // is walked once. The tags after those are counted first, then read
+    // again straight into the list.
+    constexpr std::size_t kShortList = 64;
+    PyObject* first[kShortList];
+    std::size_t count = 0;
+    vmsg::TagView view;
+    const auto dropFirst = [&] {
+        for (std::size_t i = 0; i < count; ++i)
+            Py_DECREF(first[i]);
+    };
+    for (; count < kShortList && offset < size && vmsg::readTag(data, size, offset, view) == vmsg::Stop::End;
+         offset += view.size()) {
+        PyObject* tag = tagOf(view);
+        if (!tag) {
+            dropFirst();
+            return nullptr;
+        }
+        first[count++] = tag;
+    }
+    std::size_t rest = 0;
+    for (std::size_t at = offset; at < size && vmsg::readTag(data, size, at, view) == vmsg::Stop::End;
+         at += view.size())
+        ++rest;
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count + rest));
+    if (!list) {
+        dropFirst();
+        return nullptr;
+    }
+    if (count) // an empty list has no items array
+        movePointers(reinterpret_cast<PyListObject*>(list)->ob_item, first, count);
+    for (std::size_t i = count; i < count + rest; ++i, offset += view.size()) {
+        vmsg::readTag(data, size, offset, view);
+        PyObject* tag = tagOf(view);
+        if (!tag) {
+            Py_DECREF(list); // with the tags made so far
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), tag);
+    }
+    return list;
 }
 
 py::object tagValue(const VTag& tag)

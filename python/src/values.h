@@ -46,6 +46,11 @@ PyObject* newValue(const vmsg::TagView& tag);
 /// Python error set.
 PyObject* newTag(const vmsg::TagView& tag);
 
+/// A new list of vmsg.Tag of the tags of the @p size bytes at @p data,
+/// read from @p offset on as the parser reads them, up to the first it
+/// refuses; null with the Python error set.
+PyObject* newTagList(const unsigned char* data, std::size_t size, std::size_t offset);
+
 /// The interned short name of type code @p code (borrowed): compared by
 /// identity first, as the names written in a program are these objects.
 PyObject* typeNameObject(unsigned code);

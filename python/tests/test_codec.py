@@ -2,9 +2,11 @@
 builds are the bytes `vmsg encode` writes, and a block decodes in Python as
 `vmsg decode` reads it, damaged or not."""
 
+import gc
 import math
 import random
 import struct
+import weakref
 
 import pytest
 
@@ -216,6 +218,72 @@ def test_decoded_tags_outlive_their_message_and_reused_tags_start_fresh():
     assert made.value == [1] and isinstance(kept[0], vmsg.Tag) and kept[5].id == 5
     del made
     assert vmsg.decode(block).tags[99] == (99, "str", "t99")
+
+
+def test_long_lists_of_tags_stop_where_the_library_stops():
+    # Around the count of tags a list is first gathered in, whole, with its
+    # last tag cut and with an unknown type after it.
+    for count in (63, 64, 65, 130, 300):
+        tags = [(i % 256, "u16" if i % 3 else "str", i if i % 3 else f"n{i}") for i in range(count)]
+        block = b"\x02\x00" + b"".join(vmsg.Message(2, tags=[tag]).encode()[2:] for tag in tags)
+        cases = [(block, tags, vmsg.Stop.END), (block[:-1], tags[:-1], vmsg.Stop.LENGTH_BEYOND_BLOCK),
+                 (block + b"\x01\x09\x00\x00", tags, vmsg.Stop.UNKNOWN_TYPE)]
+        for damaged, expected, stop in cases:
+            decoded = vmsg.decode(damaged)
+            assert decoded.tags == expected == list(vmsg.decode(damaged)), (count, len(damaged))
+            assert decoded.stop == stop, (count, len(damaged))
+
+
+def test_decoded_messages_made_and_dropped_by_the_hundred_keep_their_own_block():
+    blocks = [vmsg.Message(i, i ^ 0x80, [(1, "u8", i), (2, "str", f"m{i}")]).encode() for i in range(200)]
+    blocks[7] = blocks[7][:-1]  # its text cut
+    for _ in range(3):
+        alive = [vmsg.decode(block) for block in blocks]  # more than are kept for reuse
+        for i, message in enumerate(alive):
+            assert (message.id, message.flags, message[1]) == (i, i ^ 0x80, i), i
+            assert message.stop == (vmsg.Stop.LENGTH_BEYOND_BLOCK if i == 7 else vmsg.Stop.END), i
+        del alive, message
+    # A second __init__ leaves a decoded message as it is, as for a built one.
+    decoded = vmsg.decode(blocks[3])
+    decoded.__init__(9, 0, [(5, "u8", 5)])
+    assert decoded.encode() == blocks[3] and decoded.stop == vmsg.Stop.END
+    # Weak references, and subclasses with attributes of their own, go as
+    # pybind11's instances go.
+    gone = []
+    watched = weakref.ref(vmsg.decode(blocks[4]), gone.append)
+    assert watched() is None and len(gone) == 1
+
+    class Noted(vmsg.Message):
+        pass
+
+    noted = Noted(0x21, 0, README_TAGS)
+    noted.note = [noted.tags]
+    watched = weakref.ref(noted, gone.append)
+    assert noted.note[0] == README_TAGS
+    del noted
+    gc.collect()
+    assert watched() is None and len(gone) == 2 and vmsg.decode(blocks[5])[2] == "m5"
+
+
+def test_tags_in_reference_cycles_are_collected_and_their_memory_reused_safely():
+    class Box:
+        pass
+
+    block = vmsg.Message(1, tags=[(i, "bytes", bytes([i])) for i in range(40)]).encode()
+    watched = []
+    for i in range(50):  # tags the collector tracks, then kept for the module's tags
+        box = Box()
+        box.tag = vmsg.Tag((i, "box", box))
+        watched.append(weakref.ref(box))
+        del box
+    gc.collect()
+    assert all(w() is None for w in watched)
+    # Only a tag that holds containers is left to the collector.
+    assert not gc.is_tracked(vmsg.Tag((1, "u8", 2))) and gc.is_tracked(vmsg.Tag((1, "x", [])))
+    kept = [vmsg.decode(block).tags for _ in range(3)]
+    gc.collect()  # a reused tag still tracked would be visited here
+    assert all(tags == [(i, "bytes", bytes([i])) for i in range(40)] for tags in kept)
+    assert all(not gc.is_tracked(tag) for tag in kept[0])
 
 
 def test_the_fast_entry_points_take_arguments_and_subclasses_as_before():
