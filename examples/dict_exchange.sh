@@ -27,14 +27,9 @@ pid=$!
 # Stop the receiver (this one process, by its id) if anything below fails.
 trap 'kill "$pid" 2>/dev/null || true' EXIT
 
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$out")
-    [[ -n "$port" ]] && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-[[ -n "$port" ]] || fail "the receiver did not report its port"
+. "$(dirname "$0")/wait_line.sh"
+port=$(wait_line "$out" '^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$' "$pid") ||
+    fail "the receiver did not report its port"
 
 # A telemetry message with a Sensor, one whose required name is missing, and
 # a command whose last tag is cut short.

@@ -27,17 +27,7 @@ fail() {
     exit 1
 }
 
-# wait_line FILE REGEX: waits (bounded) for a line of FILE matching REGEX
-# and prints its first group.
-wait_line() {
-    local found=
-    for _ in $(seq 100); do
-        found=$(sed -n "s/$2/\\1/p" "$1" | head -n 1)
-        [[ -n $found ]] && { echo "$found"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
+. "$(dirname "$0")/wait_line.sh"
 
 # The blocks the tool sends: the demo's telemetry of pumps 1 to COUNT.
 tool_blocks() {

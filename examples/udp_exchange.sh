@@ -24,14 +24,9 @@ fail() {
     exit 1
 }
 
-port=
-for _ in $(seq 100); do
-    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$out")
-    [[ -n "$port" ]] && break
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-done
-[[ -n "$port" ]] || fail "the receiver did not report its port"
+. "$(dirname "$0")/wait_line.sh"
+port=$(wait_line "$out" '^listening on 127\.0\.0\.1:\([0-9][0-9]*\)$' "$pid") ||
+    fail "the receiver did not report its port"
 
 echo "--- $sender $port $count"
 "$sender" "$port" "$count" || fail "the sender failed"
