@@ -89,11 +89,38 @@ std::string literal(const std::string& text)
     return "\"" + text + "\"";
 }
 
+// The C++ name of each entry of one scope, by id: @p rename(name), made
+// unique. A name that @p rename leaves as it is keeps it; one it changes
+// (a keyword, a name the generated code uses) gets '_' appended until no
+// other entry has it, so that "int" and "int_" become "int__" and "int_".
+template <typename Entries, typename Rename>
+std::map<unsigned char, std::string> uniqueIdentifiers(const Entries& entries, Rename rename)
+{
+    std::set<std::string> taken;
+    for (const auto& entry : entries) {
+        if (rename(entry.name) == entry.name)
+            taken.insert(entry.name);
+    }
+    std::map<unsigned char, std::string> out;
+    for (const auto& entry : entries) {
+        std::string name = rename(entry.name);
+        if (name != entry.name) {
+            while (!taken.insert(name).second)
+                name = rename(name + "_");
+        }
+        out.emplace(entry.id, std::move(name));
+    }
+    return out;
+}
+
 // Writes the header, line by line.
 class HeaderWriter {
 public:
     HeaderWriter(const Dictionary& dict, const GenerateOptions& options)
-        : mDict(dict), mOptions(options), mQualified("::" + options.nameSpace)
+        : mDict(dict), mOptions(options), mQualified("::" + options.nameSpace),
+          mTagNames(uniqueIdentifiers(dict.tags(), identifier)),
+          mMessageNames(uniqueIdentifiers(dict.messages(), identifier)),
+          mMessageScopes(uniqueIdentifiers(dict.messages(), scopeIdentifier))
     {
     }
 
@@ -128,7 +155,7 @@ private:
     {
         mOut << "/// Tag ids, by name.\nnamespace tags {\n";
         for (const Dictionary::Tag& tag : mDict.tags())
-            mOut << "inline constexpr unsigned char " << identifier(tag.name) << " = " << unsigned{tag.id}
+            mOut << "inline constexpr unsigned char " << name(tag) << " = " << unsigned{tag.id}
                  << "; ///< " << typeName(tag.type) << (mDict.meta(tag.id) ? ", opens an object" : "")
                  << (tag.deprecated ? ", deprecated" : "") << "\n";
         mOut << "} // namespace tags\n\n";
@@ -143,7 +170,7 @@ private:
         for (const Dictionary::Message& m : messages) {
             if (m.required.empty())
                 continue;
-            mOut << "inline constexpr unsigned char " << identifier(m.name) << "_required[] = {";
+            mOut << "inline constexpr unsigned char " << mMessageNames.at(m.id) << "_required[] = {";
             for (std::size_t i = 0; i < m.required.size(); ++i)
                 mOut << (i ? ", " : "") << unsigned{m.required[i]};
             mOut << "};\n";
@@ -152,7 +179,7 @@ private:
             mOut << "inline constexpr CarrowMsgDef messages[] = {\n";
             for (const Dictionary::Message& m : messages)
                 mOut << "    {" << unsigned{m.id} << ", " << m.required.size() << ", "
-                     << (m.required.empty() ? "nullptr" : identifier(m.name) + "_required") << "},\n";
+                     << (m.required.empty() ? "nullptr" : mMessageNames.at(m.id) + "_required") << "},\n";
             mOut << "};\n";
         }
         if (!tags.empty()) {
@@ -222,12 +249,12 @@ private:
             if (!meta.listsMembers)
                 continue;
             ObjectClass object;
-            std::set<std::string> accessors = {identifier(meta.name)};
+            std::set<std::string> accessors = {mTagNames.at(meta.id)};
             for (unsigned char id : meta.members) {
                 if (mDict.meta(id))
                     continue;
                 object.members.push_back(mDict.tag(id));
-                accessors.insert(identifier(mDict.tag(id)->name));
+                accessors.insert(name(*mDict.tag(id)));
             }
             object.name = scopeIdentifier(meta.object);
             while (classNames.count(object.name) || accessors.count(object.name))
@@ -293,7 +320,7 @@ private:
     void accessor(const Dictionary::Tag& tag, std::size_t index, const std::string& what)
     {
         const TypeCode code = codeOf(tag.type);
-        const std::string name = identifier(tag.name);
+        const std::string& name = this->name(tag);
         mOut << "    /// " << what << " (" << typeName(tag.type) << ").\n    " << deprecation(tag);
         if (tag.type == VTag::TagNull) {
             mOut << "bool " << name << "() const { return tags_[" << index << "] && tags_[" << index
@@ -385,12 +412,12 @@ private:
 
     std::string messageScope(const Dictionary::Message& m) const
     {
-        return mQualified + "::messages::" + scopeIdentifier(m.name);
+        return mQualified + "::messages::" + mMessageScopes.at(m.id);
     }
 
     std::string tagId(const Dictionary::Tag& tag) const
     {
-        return mQualified + "::tags::" + identifier(tag.name);
+        return mQualified + "::tags::" + name(tag);
     }
 
     // The constructor's parameters for the required tags, each name used
@@ -422,7 +449,7 @@ private:
                 required.parameters.push_back({"const void*", unique(tag->name + "_data")});
                 required.parameters.push_back({"std::size_t", unique(tag->name + "_size")});
             } else if (tag->type != VTag::TagNull) {
-                required.parameters.push_back({codeOf(tag->type).cpp, unique(identifier(tag->name))});
+                required.parameters.push_back({codeOf(tag->type).cpp, unique(name(*tag))});
             }
             out.push_back(std::move(required));
         }
@@ -455,7 +482,7 @@ private:
         for (const Dictionary::Tag* added : buildable(m)) {
             const Dictionary::Tag& tag = *added;
             const TypeCode code = codeOf(tag.type);
-            const std::string name = identifier(tag.name);
+            const std::string& name = this->name(tag);
             mOut << "    /// Adds tag " << unsigned{tag.id} << " (" << typeName(tag.type) << ")"
                  << (mDict.meta(tag.id) ? ", which opens an object" : "") << ".\n    " << deprecation(tag)
                  << "Builder& " << name;
@@ -514,7 +541,7 @@ private:
         std::set<std::string> used;
         for (std::size_t i = 0; i < tags.size(); ++i) {
             accessor(*tags[i], i, "Tag " + std::to_string(tags[i]->id));
-            used.insert(identifier(tags[i]->name));
+            used.insert(name(*tags[i]));
         }
         // Each kind of object by the plural of its name, made unique.
         std::vector<std::string> lists;
@@ -538,7 +565,7 @@ private:
             // consumed id (255), as in Carrow::checkMessageTags.
             mOut << "        std::array<std::size_t, 256> left = counts_;\n"
                  << "        std::vector<unsigned char> missing;\n"
-                 << "        for (unsigned char required : " << mQualified << "::detail::" << identifier(m.name)
+                 << "        for (unsigned char required : " << mQualified << "::detail::" << mMessageNames.at(m.id)
                  << "_required) {\n"
                  << "            if (left[required] == 0) {\n                missing.push_back(required);\n"
                  << "                continue;\n            }\n"
@@ -603,7 +630,7 @@ private:
 
     void message(const Dictionary::Message& m)
     {
-        const std::string name = scopeIdentifier(m.name);
+        const std::string& name = mMessageScopes.at(m.id);
         mOut << "/// Message " << m.name << " (id " << unsigned{m.id} << ")";
         if (!m.required.empty()) {
             mOut << "; requires";
@@ -627,10 +654,16 @@ private:
         mOut << "} // namespace messages::" << name << "\n\n";
     }
 
+    // The C++ name of a tag: its constant in tags, its accessors.
+    const std::string& name(const Dictionary::Tag& tag) const { return mTagNames.at(tag.id); }
+
     const Dictionary& mDict;
     const GenerateOptions& mOptions;
     std::map<unsigned char, ObjectClass> mObjects; // by meta tag id
     std::string mQualified;
+    std::map<unsigned char, std::string> mTagNames;      // by tag id
+    std::map<unsigned char, std::string> mMessageNames;  // by message id: its records in detail
+    std::map<unsigned char, std::string> mMessageScopes; // by message id: its namespace
     std::ostringstream mOut;
 };
 

@@ -64,8 +64,8 @@ TEST(Generate, EveryReservedNameOfTheReservedDictionaryIsEscaped)
     const auto dict = std::make_unique<Dictionary>(Dictionary::load(VMSG_TOOL_TESTS_DIR "/dictionaries/good/reserved.json"));
     std::size_t reserved = 0;
     for (const auto& tag : dict->tags()) {
-        if (tag.name == "builder")
-            continue; // the one tag name that is not reserved
+        if (tag.name == "builder" || tag.name == "int_" || tag.name == "stop__")
+            continue; // the tag names that are not reserved
         ++reserved;
         EXPECT_EQ(identifier(tag.name).rfind(tag.name + "_", 0), 0u) << tag.name;
     }
