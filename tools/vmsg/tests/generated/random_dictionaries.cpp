@@ -20,10 +20,11 @@
 namespace {
 
 const char* const kTypes[] = {"null", "str", "u32", "u16", "u8", "bytes", "f32"};
-// Names the generator must escape, among ordinary ones.
+// Names the generator must escape, among ordinary ones, and names that
+// another's escaped name would take.
 const char* const kAwkward[] = {"class", "id", "build", "count", "Reader", "Builder", "stop", "new", "take", "name",
                                 "isMessage", "missingTags", "tags_", "id_", "objects_", "std", "vmsg", "VTag",
-                                "VMsg", "_x"};
+                                "VMsg", "_x", "class_", "count_", "stop__", "std_", "VTag_"};
 
 std::string randomDictionary(std::mt19937& rng)
 {
