@@ -105,8 +105,10 @@ std::map<unsigned char, std::string> uniqueIdentifiers(const Entries& entries, R
     for (const auto& entry : entries) {
         std::string name = rename(entry.name);
         if (name != entry.name) {
-            while (!taken.insert(name).second)
-                name = rename(name + "_");
+            while (!taken.insert(name).second) {
+                name += "_";
+                name = rename(name);
+            }
         }
         out.emplace(entry.id, std::move(name));
     }
