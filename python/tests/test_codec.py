@@ -220,6 +220,35 @@ def test_decoded_tags_outlive_their_message_and_reused_tags_start_fresh():
     assert vmsg.decode(block).tags[99] == (99, "str", "t99")
 
 
+def test_tags_are_read_whole_when_a_collection_during_the_read_changes_the_message():
+    # A collection set off by a new object while the tags are read may run a
+    # finalizer that changes that very message, dropping its block or moving
+    # its added tags: the read goes on over the tags it started with.
+    tags = [(i, "bytes", bytes([i]) * 8) for i in range(80)]  # more than a list is first gathered in
+    block = vmsg.Message(1, tags=tags).encode()
+    for make in (lambda: vmsg.decode(bytearray(block)), lambda: vmsg.Message(1, tags=tags)):
+        victim = make()
+        fired = []
+
+        class Changer:
+            def __del__(self):
+                victim.bytes(200, bytes(1000))  # decoded: no block; built: added tags moved
+                fired.append([bytes([0xEE]) * size for size in (len(block), 1024, 2048) for _ in range(4)])
+
+        gc.collect()
+        thresholds = gc.get_threshold()
+        try:
+            changer = Changer()
+            changer.cycle = changer
+            del changer
+            gc.set_threshold(1)
+            read = victim.tags
+        finally:
+            gc.set_threshold(*thresholds)
+        assert fired and read == tags, len(read)
+        assert victim.tags == tags + [(200, "bytes", bytes(1000))]
+
+
 def test_long_lists_of_tags_stop_where_the_library_stops():
     # Around the count of tags a list is first gathered in, whole, with its
     # last tag cut and with an unknown type after it.
