@@ -315,6 +315,23 @@ def test_tags_in_reference_cycles_are_collected_and_their_memory_reused_safely()
     assert all(not gc.is_tracked(tag) for tag in kept[0])
 
 
+def test_a_struct_sequence_moved_to_the_class_tag_leaves_the_collector_when_released():
+    # vmsg.TagDef has the layout of vmsg.Tag, so Python may give one of its
+    # instances, which the collector tracks, the class vmsg.Tag. Released, it
+    # must be taken off the collector's list before it is kept for reuse:
+    # else a collection finds it there, dead.
+    block = vmsg.Message(1, tags=[(i, "u8", i) for i in range(100)]).encode()
+    held = [vmsg.decode(block).tags for _ in range(30)]  # every tag kept for reuse taken, so there is room
+    gc.collect()
+    moved = vmsg.TagDef((1, "name", "u8"))
+    assert gc.is_tracked(moved)
+    moved.__class__ = vmsg.Tag
+    del moved
+    assert gc.collect() == 0
+    tags = vmsg.Message(1, tags=[(5, "u8", 7), (6, "u8", 8)]).tags
+    assert tags == [(5, "u8", 7), (6, "u8", 8)] and tags[0] is not tags[1] and held[29][99] == (99, "u8", 99)
+
+
 def test_the_fast_entry_points_take_arguments_and_subclasses_as_before():
     assert vmsg.decode(data=README_BLOCK).tags == README_TAGS
     assert vmsg.decode(bytearray(README_BLOCK)).tags == vmsg.decode(memoryview(README_BLOCK)).tags == README_TAGS
