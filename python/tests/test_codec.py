@@ -365,6 +365,17 @@ def test_the_constructor_takes_its_arguments_by_position_or_name_and_once():
     message.__init__(9)  # a second call changes nothing, as for any pybind11 class
     assert message.encode() == b"\x01\x00\x02\x04\x00\x01\x03"
 
+    # An __init__ that runs while another reads its tags: the first to
+    # finish makes the message, the other changes nothing (and leaks nothing).
+    nested = vmsg.Message.__new__(vmsg.Message)
+
+    def items():
+        nested.__init__(2, 0, [(1, "u8", 1)])
+        yield (3, "u8", 3)
+
+    nested.__init__(1, 0, items())
+    assert nested.encode() == b"\x02\x00\x01\x04\x00\x01\x01"
+
     class Late(vmsg.Message):
         def __init__(self):
             pass
