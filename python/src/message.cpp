@@ -904,16 +904,31 @@ unsigned char Message::flags() const
 
 py::list Message::tags()
 {
+    // The read makes Python objects, which may set off a collection whose
+    // finalizers change this message: dropping its block or moving its
+    // added tags. So it reads a block it holds itself, or a copy of the
+    // added tags.
+    py::object block; // empty: py::bytes would make an empty bytes object
+    unsigned char added[vmsg::kMaxBlock];
+    std::vector<unsigned char> manyAdded;
     const unsigned char* data = nullptr;
     std::size_t size = 0, offset = 0;
     if (mOrigin) {
         // Unchanged since it was parsed: the tags parseMsg takes.
-        data = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(mOrigin->block.ptr()));
-        size = static_cast<std::size_t>(PyBytes_GET_SIZE(mOrigin->block.ptr()));
+        block = mOrigin->block;
+        data = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(block.ptr()));
+        size = static_cast<std::size_t>(PyBytes_GET_SIZE(block.ptr()));
         offset = vmsg::kMessageHeaderSize;
     } else if (!mMsg) {
-        data = mPending.data();
         size = mPending.size();
+        if (size <= sizeof added) {
+            if (size)
+                std::memcpy(added, mPending.data(), size);
+            data = added;
+        } else {
+            manyAdded = mPending;
+            data = manyAdded.data();
+        }
     } else {
         return tagList(msg());
     }
