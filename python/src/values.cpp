@@ -22,7 +22,7 @@ constexpr Py_ssize_t kTagFields = 3;
 // Tags whose last reference went, kept for the next ones, as the
 // interpreter keeps small tuples: decoding a message makes a tag per tag
 // and drops them again when its list goes. Each keeps its memory (and its
-// collector header, untracked), not its type's reference.
+// collector header, untracked) and its reference to the type.
 constexpr std::size_t kSpareTags = 2048;
 std::array<PyObject*, kSpareTags> gSpareTags{};
 std::size_t gSpareCount = 0;
@@ -46,8 +46,7 @@ newfunc gStructSeqNew = nullptr;
 // sequence's, then, as the interpreter does for tuples, the new tag taken
 // off the collector's list when none of its fields can lead back to it.
 // So a vmsg.Tag itself is tracked only while it holds containers, as the
-// module's own tags (never tracked) never do, and tagDealloc needs no call
-// to find out.
+// module's own tags (never tracked) never do.
 PyObject* tagNew(PyTypeObject* type, PyObject* args, PyObject* kwds)
 {
     PyObject* self = gStructSeqNew(type, args, kwds);
@@ -64,14 +63,13 @@ PyObject* tagNew(PyTypeObject* type, PyObject* args, PyObject* kwds)
 // keeps its type, and the reference to it, for the tag it becomes next.
 void tagDealloc(PyObject* self)
 {
-#if PY_VERSION_HEX < 0x030D0000
-    // Every exact vmsg.Tag of these versions is made by tagOf or tagNew.
-    if (Py_TYPE(self) != gTagType || holdsContainers(self))
-        PyObject_GC_UnTrack(self);
-#else
-    // Later versions make struct sequences in more ways (__replace__).
+    // Always, whatever the fields: not every vmsg.Tag was made by tagOf or
+    // tagNew. Python may give an instance of another struct sequence of the
+    // same layout (vmsg.TagDef), tracked, the class vmsg.Tag; and later
+    // versions make struct sequences in more ways (__replace__). A spare
+    // left on the collector's list would be visited, and handed out by
+    // gc.get_objects(), dead.
     PyObject_GC_UnTrack(self);
-#endif
     auto* tag = reinterpret_cast<PyTupleObject*>(self);
     for (Py_ssize_t i = 0; i < kTagFields; ++i)
         Py_XDECREF(tag->ob_item[i]);
