@@ -527,8 +527,14 @@ PyObject* initEntry(PyObject* self, PyObject* const* args, Py_ssize_t count, PyO
         if (instance->get_value_and_holder(messageType()).holder_constructed())
             Py_RETURN_NONE;
         const py::object noTags = py::tuple();
-        adopt(self, makeMessage(given[0], given[1] ? py::handle(given[1]) : py::handle(gZero),
-                                given[2] ? py::handle(given[2]) : py::handle(noTags)));
+        std::unique_ptr<Message> message = makeMessage(given[0], given[1] ? py::handle(given[1]) : py::handle(gZero),
+                                                       given[2] ? py::handle(given[2]) : py::handle(noTags));
+        // Reading the arguments runs Python code (an iterable of tags, an
+        // __index__), which may have called __init__ on self already: the
+        // message that call made stays, as for any second call.
+        if (instance->get_value_and_holder(messageType()).holder_constructed())
+            Py_RETURN_NONE;
+        adopt(self, std::move(message));
         Py_RETURN_NONE;
     });
 }
