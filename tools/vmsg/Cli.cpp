@@ -455,7 +455,7 @@ std::string checkNamespace(const std::string& name)
                            std::all_of(part.begin(), part.end(), [](char c) {
                                return c == '_' || std::isalnum(static_cast<unsigned char>(c));
                            }) &&
-                           identifier(part) == part;
+                           namespaceIdentifier(part) == part;
         if (!valid)
             throw UsageError("--namespace: expected a C++ namespace name such as 'telemetry' or 'app::proto', found '" +
                              name + "'");

@@ -20,6 +20,9 @@ namespace {
 const std::set<std::string>& keywords()
 {
     static const std::set<std::string> words = {
+#include "MacroNames.inc"
+        // constinit: a keyword of C++20 that g++'s -Wall warns about.
+        "constinit",
         "alignas", "alignof", "and", "and_eq", "asm", "auto", "bitand", "bitor", "bool", "break", "case", "catch",
         "char", "char16_t", "char32_t", "class", "compl", "const", "constexpr", "const_cast", "continue",
         "decltype", "default", "delete", "do", "double", "dynamic_cast", "else", "enum", "explicit", "export",
@@ -259,7 +262,7 @@ private:
                 accessors.insert(name(*mDict.tag(id)));
             }
             object.name = scopeIdentifier(meta.object);
-            while (classNames.count(object.name) || accessors.count(object.name))
+            while (classNames.count(object.name) || accessors.count(object.name) || keywords().count(object.name))
                 object.name += "_";
             classNames.insert(object.name);
             mObjects.emplace(meta.id, std::move(object));
@@ -695,13 +698,26 @@ std::string identifier(const std::string& name)
     return out;
 }
 
+std::string namespaceIdentifier(std::string name)
+{
+    static const std::set<std::string> global = {
+        "std", "vmsg", "log4cpp", "cVlog", "Carrow", "CarrowDictDef", "CarrowMessage", "CarrowMetaDef",
+        "CarrowMsgDef", "CarrowObject", "CarrowTagDef", "VError", "VErrorCode", "VList", "VListNode", "VMsg",
+        "VTag", "VTagBytes", "VTagFactory", "VTagFloat", "VTagNull", "VTagString", "VTagUInt16", "VTagUInt32",
+        "VTagUInt8", "ErrUnknownMessage", "ErrMissingTag", "ErrBufferTooSmall", "ErrLengthMismatch",
+        "ErrParseFailed", "ErrNullArgument", "ErrTagCountMismatch", "ErrQueueFull", "ErrJoinTooLarge"};
+    while (keywords().count(name) || global.count(name))
+        name += "_";
+    return name;
+}
+
 GenerateOptions defaultOptions(const std::string& dictionaryPath, const std::string& headerPath)
 {
     GenerateOptions options;
     options.source = dictionaryPath.substr(dictionaryPath.find_last_of('/') == std::string::npos
                                                ? 0
                                                : dictionaryPath.find_last_of('/') + 1);
-    options.nameSpace = asIdentifier(stemOf(dictionaryPath));
+    options.nameSpace = namespaceIdentifier(asIdentifier(stemOf(dictionaryPath)));
     std::string guard = asIdentifier(stemOf(headerPath.empty() ? dictionaryPath : headerPath)) + "_H";
     std::transform(guard.begin(), guard.end(), guard.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });

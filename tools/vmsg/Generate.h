@@ -25,12 +25,17 @@ struct GenerateOptions {
 std::string generateHeader(const Dictionary& dict, const GenerateOptions& options);
 
 /// The identifier a dictionary name becomes in C++: the name itself, with
-/// '_' appended to C++ keywords and to the names the generated classes use
-/// themselves (build, isMessage, stop, missingTags, count, take, Builder, Reader,
-/// the private members builder_, tags_, counts_, id_, stop_, objects_, and
-/// the types VTag and VMsg). A message's namespace and an object's class
-/// are not named std or vmsg either.
+/// '_' appended to C++ keywords, to the macros of the headers the generated
+/// code includes (NULL, errno, linux, ...) and to the names the generated
+/// classes use themselves (build, isMessage, stop, missingTags, count, take,
+/// Builder, Reader, the private members builder_, tags_, counts_, id_,
+/// stop_, objects_, and the types VTag and VMsg). A message's namespace and
+/// an object's class are not named std or vmsg either.
 std::string identifier(const std::string& name);
+
+/// A namespace of the generated code: as identifier(), and not std, vmsg,
+/// log4cpp or a global name of the library's headers (VTag, Carrow, ...).
+std::string namespaceIdentifier(std::string name);
 
 /// A namespace and include guard from a file name: "telemetry-v2.json"
 /// gives the namespace "telemetry_v2" and "TELEMETRY_V2_H".

@@ -55,6 +55,14 @@ TEST(Generate, NamesAreEscapedWhereCxxOrTheClassesUseThem)
     EXPECT_EQ(options.nameSpace, "telemetry_v2");
     EXPECT_EQ(options.includeGuard, "VMSG_GENERATED_TELEMETRY_V2_H");
     EXPECT_EQ(defaultOptions("1st.json", "").nameSpace, "_1st");
+    // Macros of the included headers, and the namespaces and global names
+    // a file may be named after.
+    EXPECT_EQ(identifier("errno"), "errno_");
+    EXPECT_EQ(identifier("NULL"), "NULL_");
+    EXPECT_EQ(identifier("linux"), "linux_");
+    EXPECT_EQ(identifier("stdin"), "stdin"); // a macro of its own name
+    for (const char* file : {"class", "std", "vmsg", "VTag", "CarrowMsgDef", "errno"})
+        EXPECT_EQ(defaultOptions(std::string(file) + ".json", "").nameSpace, std::string(file) + "_") << file;
 }
 
 // dictionaries/good/reserved.json names a tag after each name the generator
@@ -64,7 +72,7 @@ TEST(Generate, EveryReservedNameOfTheReservedDictionaryIsEscaped)
     const auto dict = std::make_unique<Dictionary>(Dictionary::load(VMSG_TOOL_TESTS_DIR "/dictionaries/good/reserved.json"));
     std::size_t reserved = 0;
     for (const auto& tag : dict->tags()) {
-        if (tag.name == "builder" || tag.name == "int_" || tag.name == "stop__")
+        if (tag.name == "builder" || tag.name == "int_" || tag.name == "stop__" || tag.name == "tags")
             continue; // the tag names that are not reserved
         ++reserved;
         EXPECT_EQ(identifier(tag.name).rfind(tag.name + "_", 0), 0u) << tag.name;

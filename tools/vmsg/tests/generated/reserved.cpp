@@ -1,7 +1,8 @@
 // The header generated from dictionaries/good/reserved.json, whose tag and
 // message names are every name the generator escapes (C++ keywords and the
 // names of the generated classes' own members, the namespaces and types
-// the generated code names) and names equal to another's escaped name,
+// the generated code names, macros of the headers it includes) and names
+// equal to another's escaped name,
 // with a message that requires one tag twice: it must compile, and its builder and reader must
 // agree.
 #include "reserved.h"
@@ -33,7 +34,15 @@ int main()
     const bool distinct = apart.int__() && apart.int__()->size() == 2 && apart.int_() == 11 &&
                           apart.stop___() == 12 && apart.stop__() == 13u &&
                           reserved::messages::std_::id != reserved::messages::std__::id;
-    const bool all = ok && scoped && distinct;
+    // Names the included headers define as macros, and an object named
+    // after a tag that is also the name of the object classes' own field.
+    namespace macros = reserved::messages::errno_;
+    const std::unique_ptr<VMsg> expanded = macros::Builder(1, 2, 3, "x", 4, 5).EOF_(6).build();
+    const macros::Reader plain(*expanded);
+    const bool unexpanded = plain.errno_() == 1 && plain.NULL_() == 2u && plain.linux_() == 3u &&
+                            plain.offsetof_() == "x" && plain.constinit_() == 4 && plain.tagses().size() == 1 &&
+                            plain.tagses()[0].tags() == 5 && plain.tagses()[0].EOF_() == 6;
+    const bool all = ok && scoped && distinct && unexpanded;
     std::printf(all ? "reserved names ok\n" : "reserved names: the reader disagrees with the builder\n");
     return all ? 0 : 1;
 }
