@@ -915,8 +915,7 @@ py::list Message::tags()
     // added tags. So it reads a block it holds itself, or a copy of the
     // added tags.
     py::object block; // empty: py::bytes would make an empty bytes object
-    unsigned char added[vmsg::kMaxBlock];
-    std::vector<unsigned char> manyAdded;
+    std::vector<unsigned char> added;
     const unsigned char* data = nullptr;
     std::size_t size = 0, offset = 0;
     if (mOrigin) {
@@ -926,15 +925,9 @@ py::list Message::tags()
         size = static_cast<std::size_t>(PyBytes_GET_SIZE(block.ptr()));
         offset = vmsg::kMessageHeaderSize;
     } else if (!mMsg) {
-        size = mPending.size();
-        if (size <= sizeof added) {
-            if (size)
-                std::memcpy(added, mPending.data(), size);
-            data = added;
-        } else {
-            manyAdded = mPending;
-            data = manyAdded.data();
-        }
+        added = mPending;
+        data = added.data();
+        size = added.size();
     } else {
         return tagList(msg());
     }

@@ -700,10 +700,10 @@ std::string identifier(const std::string& name)
 
 std::string namespaceIdentifier(std::string name)
 {
+    // (VTag and VMsg are among the keywords.)
     static const std::set<std::string> global = {
         "std", "vmsg", "log4cpp", "cVlog", "Carrow", "CarrowDictDef", "CarrowMessage", "CarrowMetaDef",
-        "CarrowMsgDef", "CarrowObject", "CarrowTagDef", "VError", "VErrorCode", "VList", "VListNode", "VMsg",
-        "VTag", "VTagBytes", "VTagFactory", "VTagFloat", "VTagNull", "VTagString", "VTagUInt16", "VTagUInt32",
+        "CarrowMsgDef", "CarrowObject", "CarrowTagDef", "VError", "VErrorCode", "VList", "VListNode", "VTagBytes", "VTagFactory", "VTagFloat", "VTagNull", "VTagString", "VTagUInt16", "VTagUInt32",
         "VTagUInt8", "ErrUnknownMessage", "ErrMissingTag", "ErrBufferTooSmall", "ErrLengthMismatch",
         "ErrParseFailed", "ErrNullArgument", "ErrTagCountMismatch", "ErrQueueFull", "ErrJoinTooLarge"};
     while (keywords().count(name) || global.count(name))
